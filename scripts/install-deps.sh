@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building, running and testing Quillora need,
+# and only those that are missing, so a second run costs nothing.
+set -euo pipefail
+
+packages=(
+    # build
+    cmake ninja-build g++ pkg-config clang clang-format
+    qt6-base-dev qt6-qpa-plugins libgl-dev
+    libavformat-dev libavcodec-dev libavfilter-dev libswscale-dev libswresample-dev libavutil-dev
+    # run: the window font and a display for the window checks
+    fonts-wine xvfb xauth
+    # test oracles and benchmark peers
+    ffmpeg flvmeta yamdi
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=()
+[ "$(id -u)" -ne 0 ] && sudo=(sudo)
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"

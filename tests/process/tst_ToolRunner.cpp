@@ -1,0 +1,189 @@
+#include "process/SystemError.h"
+#include "process/ToolRunner.h"
+
+#include "../fakes/FakeNotifier.h"
+#include "../fakes/FakeTools.h"
+
+#include <QTest>
+#include <QTimer>
+
+#include <cerrno>
+
+using namespace quillora;
+using namespace quillora::process;
+
+namespace {
+encoding::CommandLine encoderCommand(const FakeAppDir& app, const QStringList& arguments)
+{
+    return {"(shown text)", app.path() + "/ffmpeg", arguments};
+}
+} // namespace
+
+class TestToolRunner : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void encoderOutcomes_data()
+    {
+        QTest::addColumn<QByteArray>("exit");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("succeeded");
+        QTest::newRow("exit 0") << QByteArray("0") << "FLV ENCODED!" << true;
+        QTest::newRow("exit 1") << QByteArray("1")
+                                << "THE ENCODING FAILED DUE TO A DAMAGED VIDEO FILE!" << false;
+        QTest::newRow("exit 255") << QByteArray("255")
+                                  << "THE ENCODING FAILED DUE TO A DAMAGED VIDEO FILE!" << false;
+        QTest::newRow("killed") << QByteArray("kill")
+                                << "THE ENCODING FAILED DUE TO A DAMAGED VIDEO FILE!" << false;
+    }
+
+    void encoderOutcomes()
+    {
+        QFETCH(QByteArray, exit);
+        QFETCH(QString, text);
+        QFETCH(bool, succeeded);
+        FakeAppDir app;
+        qputenv("FAKE_FFMPEG_EXIT", exit);
+        FakeNotifier notifier;
+        ToolRunner runner(notifier);
+        runner.EncodeSucceeded = !succeeded;
+
+        runner.RunEncoder(encoderCommand(app, {"-i", "in.avi", "out.flv"}));
+
+        QCOMPARE(notifier.texts(), QStringList{text});
+        QCOMPARE(notifier.shown[0].title, succeeded ? "Message" : "Error");
+        QCOMPARE(notifier.shown[0].icon, succeeded ? Icon::Information : Icon::Critical);
+        QCOMPARE(runner.EncodeSucceeded, succeeded);
+        QCOMPARE(MsgAnswer, "1");
+        QVERIFY(runner.ProcessId > 0);
+        QCOMPARE(runner.ExitCode == 0, succeeded);
+    }
+
+    void metadataOutcomesLeaveEncodeSucceeded_data()
+    {
+        QTest::addColumn<QByteArray>("exit");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("exit 0") << QByteArray("0") << "METADATA INJECTED!";
+        QTest::newRow("exit 3") << QByteArray("3") << "METADATA ERROR!";
+    }
+
+    void metadataOutcomesLeaveEncodeSucceeded()
+    {
+        QFETCH(QByteArray, exit);
+        QFETCH(QString, text);
+        FakeAppDir app;
+        qputenv("FAKE_FLVTOOL2_EXIT", exit);
+        FakeNotifier notifier;
+        ToolRunner runner(notifier);
+        for (bool before : {true, false}) {
+            runner.EncodeSucceeded = before;
+            runner.RunMetadataTool({"t", app.path() + "/flvtool2", {"-U", "a.flv", "a.flv"}});
+            QCOMPARE(runner.EncodeSucceeded, before);
+        }
+        QCOMPARE(notifier.texts(), QStringList({text, text}));
+    }
+
+    void argumentsArriveUnchanged()
+    {
+        FakeAppDir app("folder with spaces ünï");
+        FakeNotifier notifier;
+        ToolRunner runner(notifier);
+        const QStringList arguments{
+            "-i",       R"(/v/say "hi" $HOME `id` 'x'.avi)", "-b", "468kb/s", "", "/out/ø ß/.flv",
+            "a;b|c&d>e"};
+        runner.RunEncoder(encoderCommand(app, arguments));
+        QCOMPARE(app.runs(), QList<QStringList>{QStringList{"ffmpeg"} + arguments});
+    }
+
+    void blankCommandStartsNothing_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("empty") << "";
+        QTest::newRow("spaces") << "    ";
+    }
+
+    void blankCommandStartsNothing()
+    {
+        QFETCH(QString, text);
+        FakeAppDir app;
+        FakeNotifier notifier;
+        ToolRunner runner(notifier);
+        runner.EncodeSucceeded = true;
+        runner.RunEncoder({text, app.path() + "/ffmpeg", {}});
+        runner.RunMetadataTool({text, app.path() + "/flvtool2", {}});
+        QVERIFY(notifier.shown.isEmpty());
+        QVERIFY(app.runs().isEmpty());
+        QCOMPARE(runner.EncodeSucceeded, true);
+    }
+
+    void unstartableProgram_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("missing") << "absent"
+                                 << "NO SUCH FILE OR DIRECTORY";
+        QTest::newRow("not executable") << "plain.txt"
+                                        << "PERMISSION DENIED";
+        QTest::newRow("a folder") << "folder"
+                                  << "PERMISSION DENIED";
+    }
+
+    void unstartableProgram()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, text);
+        FakeAppDir app;
+        QFile plain(app.path() + "/plain.txt");
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.close();
+        QDir(app.path()).mkdir("folder");
+        FakeNotifier notifier;
+        ToolRunner runner(notifier);
+        // A successful run first: the failed start must clear it.
+        runner.RunEncoder(encoderCommand(app, {}));
+        QVERIFY(runner.EncodeSucceeded);
+
+        runner.RunEncoder({"x", app.path() + "/" + name, {}});
+        QCOMPARE(notifier.shown.size(), 2);
+        QCOMPARE(notifier.shown[1].text, text);
+        QCOMPARE(notifier.shown[1].title, "Error");
+        QCOMPARE(notifier.shown[1].icon, Icon::Critical);
+        QVERIFY(!runner.EncodeSucceeded);
+    }
+
+    void eventLoopRunsWhileToolRuns()
+    {
+        FakeAppDir app;
+        qputenv("FAKE_TOOL_SLEEP_MS", "400");
+        FakeNotifier notifier;
+        ToolRunner runner(notifier);
+        int ticks = 0;
+        QTimer timer;
+        timer.setInterval(20);
+        QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+        timer.start();
+        runner.RunEncoder(encoderCommand(app, {}));
+        QVERIFY2(ticks >= 3, qPrintable(QString::number(ticks)));
+        QCOMPARE(notifier.texts(), QStringList{"FLV ENCODED!"});
+    }
+
+    void systemErrorText_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("ENOENT") << ENOENT << "No such file or directory";
+        QTest::newRow("EACCES") << EACCES << "Permission denied";
+        QTest::newRow("no text") << 987654 << "";
+    }
+
+    void systemErrorText()
+    {
+        QFETCH(int, code);
+        QFETCH(QString, text);
+        QCOMPARE(GetSystemErrorText(code), text);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestToolRunner)
+#include "tst_ToolRunner.moc"
