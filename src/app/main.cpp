@@ -1,0 +1,26 @@
+#include "app/SingleInstance.h"
+#include "app/Startup.h"
+#include "ui/Artwork.h"
+#include "ui/Choosers.h"
+#include "ui/MainWindow.h"
+#include "ui/MessageBoxNotifier.h"
+
+#include <QApplication>
+
+using namespace quillora;
+
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    QApplication::setApplicationName("Quillora");
+    QApplication::setDesktopFileName("quillora");
+    QApplication::setStyle("Fusion");
+    QApplication::setWindowIcon(ui::appIcon());
+
+    ui::MessageBoxNotifier notifier;
+    ui::DialogChoosers choosers;
+    app::SingleInstance instance;
+    ui::MainWindow window(notifier, choosers, QCoreApplication::applicationDirPath());
+    app::Form_Load(window, notifier, instance);
+    return QApplication::exec();
+}

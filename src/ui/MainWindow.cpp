@@ -1,0 +1,383 @@
+#include "ui/MainWindow.h"
+
+#include "encoding/OutputName.h"
+#include "ui/Artwork.h"
+#include "ui/Choosers.h"
+#include "ui/Lifecycle.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+
+namespace quillora::ui {
+
+namespace {
+const QColor white(255, 255, 255);
+const QColor buttonGrey(224, 224, 224);
+const QColor frameCaptionRed(192, 0, 0);
+
+// Debian's free Tahoma comes with Wine's fonts, which fontconfig does not list.
+void registerTahoma()
+{
+    static const bool registered = [] {
+        for (const char* file :
+             {"/usr/share/wine/fonts/tahoma.ttf", "/usr/share/wine/fonts/tahomabd.ttf"})
+            if (QFile::exists(file))
+                QFontDatabase::addApplicationFont(file);
+        return true;
+    }();
+    Q_UNUSED(registered);
+}
+
+QFont tahoma(qreal pointSize, bool bold = false)
+{
+    registerTahoma();
+    // Tahoma where it is installed, the system's sans-serif otherwise.
+    QFont font("Tahoma");
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(pointSize);
+    font.setBold(bold);
+    return font;
+}
+
+void setBackground(QWidget* widget, const QColor& colour)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, colour);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+} // namespace
+
+QRect twips(int left, int top, int width, int height)
+{
+    return QRect(qRound(left / 15.0), qRound(top / 15.0), qRound(width / 15.0),
+                 qRound(height / 15.0));
+}
+
+MainWindow::MainWindow(process::Notifier& notifier, Choosers& choosers, QString appDir,
+                       QWidget* parent)
+    : QWidget(parent), m_notifier(notifier), m_choosers(choosers), m_runner(notifier),
+      m_job(*this, m_runner, notifier, std::move(appDir), QDir::separator())
+{
+    // The encoder shows its own progress window when we start it: it is the user's only sign
+    // of progress while we wait.
+    QProcessEnvironment toolEnvironment;
+    toolEnvironment.insert("QUILLORA_PROGRESS_WINDOW", "1");
+    m_runner.setExtraEnvironment(toolEnvironment);
+
+    createWindow();
+    createCommandField();
+    createSourceFrame();
+    createVideoFrame();
+    createAudioFrame();
+    createEncodeButton();
+    createTabOrder();
+    connectSettings();
+}
+
+void MainWindow::createWindow()
+{
+    setObjectName("frmMainTrial");
+    setWindowTitle("Quillora");
+    setWindowIcon(appIcon());
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(twips(0, 0, 6000, 5505).size());
+    setFont(tahoma(8.25));
+    setBackground(this, white);
+}
+
+void MainWindow::createCommandField()
+{
+    m_txtApp = new QPlainTextEdit(this);
+    m_txtApp->setObjectName("txtApp");
+    m_txtApp->setGeometry(twips(240, 360, 5235, 1215));
+    m_txtApp->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_txtApp->setFocusPolicy(Qt::NoFocus);
+    m_txtApp->hide();
+}
+
+void MainWindow::createSourceFrame()
+{
+    m_frame1 = createFrame("Frame1", "Source Video:", twips(120, 60, 5775, 1935));
+    m_cmdInput = createButton(m_frame1, "cmdInput", "&Input File", twips(120, 300, 1530, 435));
+    m_lblInput = createDisplayField(m_frame1, "lblInput", twips(1800, 360, 3855, 315));
+    m_cmdOutput = createButton(m_frame1, "cmdOutput", "&Output Folder", twips(120, 840, 1530, 435));
+    m_lblOutput = createDisplayField(m_frame1, "lblOutput", twips(1800, 900, 3855, 315));
+    createLabel(m_frame1, "Label1", "Output File Name:", twips(180, 1470, 1335, 255));
+    m_txtFileTitle = new QLineEdit(m_frame1);
+    m_txtFileTitle->setObjectName("txtFileTitle");
+    m_txtFileTitle->setGeometry(twips(1800, 1440, 3855, 315));
+
+    connect(m_cmdInput, &QPushButton::clicked, this, &MainWindow::cmdInput_Click);
+    connect(m_cmdOutput, &QPushButton::clicked, this, &MainWindow::cmdOutput_Click);
+}
+
+void MainWindow::createVideoFrame()
+{
+    m_frame2 = createFrame("Frame2", "Video Encoding Options", twips(120, 2040, 5775, 1155));
+    createLabel(m_frame2, "Label2", "Video Window:", twips(180, 270, 1095, 255));
+    m_cmbVideoWindow = createList(m_frame2, "cmbVideoWindow", twips(1800, 240, 1035, 315));
+    createLabel(m_frame2, "Label3", "Pixels", twips(2940, 270, 435, 255));
+    createLabel(m_frame2, "Label4", "Video Bitrate:", twips(180, 690, 1095, 255));
+    m_cmbVideoBitrate = createList(m_frame2, "cmbVideoBitrate", twips(1800, 660, 1035, 315));
+    createLabel(m_frame2, "Label5", "Kbps", twips(2940, 690, 375, 255));
+    m_chkDeInterlace =
+        createCheckBox(m_frame2, "chkDeInterlace", "De - Interlace", twips(4080, 240, 1335, 315));
+    // This one box keeps the system's window colour rather than white.
+    setBackground(m_chkDeInterlace, QApplication::palette().color(QPalette::Window));
+}
+
+void MainWindow::createAudioFrame()
+{
+    m_frame3 = createFrame("Frame3", "Audio Encoding Options", twips(120, 3240, 5775, 1575));
+    createLabel(m_frame3, "Label6", "Sampling Frequency:", twips(180, 270, 1635, 255));
+    m_cmbAudioSampling = createList(m_frame3, "cmbAudioSampling", twips(1800, 240, 1035, 315));
+    createLabel(m_frame3, "Label7", "Hz", twips(2940, 270, 255, 255));
+    createLabel(m_frame3, "Label8", "Audio Bitrate:", twips(180, 720, 1095, 255));
+    m_cmbAudioBitrate = createList(m_frame3, "cmbAudioBitrate", twips(1800, 690, 1035, 315));
+    createLabel(m_frame3, "Label9", "Kbps", twips(2940, 720, 375, 255));
+    createLabel(m_frame3, "Label10", "Channels:", twips(180, 1170, 855, 255));
+    m_cmbAudioChannels = createList(m_frame3, "cmbAudioChannels", twips(1800, 1140, 1035, 315));
+    m_chkDisableAudio =
+        createCheckBox(m_frame3, "chkDisableAudio", "Disable Audio", twips(4080, 240, 1275, 315));
+}
+
+void MainWindow::createEncodeButton()
+{
+    m_cmdEncode = createButton(this, "cmdEncode", "Start &Encoding", twips(120, 4920, 4575, 495));
+    m_cmdEncode->setFont(tahoma(9.75, true));
+    connect(m_cmdEncode, &QPushButton::clicked, this, &MainWindow::cmdEncode_Click);
+}
+
+void MainWindow::createTabOrder()
+{
+    const QList<QWidget*> order{m_cmdInput,         m_cmdOutput,       m_txtFileTitle,
+                                m_cmbVideoWindow,   m_cmbVideoBitrate, m_chkDeInterlace,
+                                m_cmbAudioSampling, m_cmbAudioBitrate, m_cmbAudioChannels,
+                                m_chkDisableAudio,  m_cmdEncode};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
+}
+
+void MainWindow::connectSettings()
+{
+    for (QComboBox* list : {m_cmbVideoWindow, m_cmbVideoBitrate, m_cmbAudioSampling,
+                            m_cmbAudioBitrate, m_cmbAudioChannels})
+        connect(list, &QComboBox::currentIndexChanged, this, &MainWindow::BuildEncodeOptions);
+    for (QCheckBox* box : {m_chkDeInterlace, m_chkDisableAudio})
+        connect(box, &QCheckBox::stateChanged, this, &MainWindow::BuildEncodeOptions);
+}
+
+QGroupBox* MainWindow::createFrame(const char* name, const QString& caption, QRect geometry)
+{
+    auto* frame = new QGroupBox(caption, this);
+    frame->setObjectName(name);
+    frame->setGeometry(geometry);
+    frame->setFocusPolicy(Qt::NoFocus);
+    QPalette palette = frame->palette();
+    palette.setColor(QPalette::WindowText, frameCaptionRed);
+    palette.setColor(QPalette::Window, white);
+    frame->setPalette(palette);
+    frame->setAutoFillBackground(true);
+    return frame;
+}
+
+QLabel* MainWindow::createLabel(QWidget* parent, const char* name, const QString& caption,
+                                QRect geometry)
+{
+    auto* label = new QLabel(caption, parent);
+    label->setObjectName(name);
+    label->setGeometry(geometry);
+    setBackground(label, white);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, Qt::black);
+    label->setPalette(palette);
+    return label;
+}
+
+QLabel* MainWindow::createDisplayField(QWidget* parent, const char* name, QRect geometry)
+{
+    QLabel* field = createLabel(parent, name, QString(), geometry);
+    setBackground(field, buttonGrey);
+    field->setFrameStyle(QFrame::Box | QFrame::Plain);
+    field->setLineWidth(1);
+    field->setTextInteractionFlags(Qt::NoTextInteraction);
+    field->setFocusPolicy(Qt::NoFocus);
+    return field;
+}
+
+QPushButton* MainWindow::createButton(QWidget* parent, const char* name, const QString& caption,
+                                      QRect geometry)
+{
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(name);
+    button->setGeometry(geometry);
+    button->setAutoDefault(false);
+    QPalette palette = button->palette();
+    palette.setColor(QPalette::Button, buttonGrey);
+    palette.setColor(QPalette::ButtonText, Qt::black);
+    button->setPalette(palette);
+    return button;
+}
+
+QComboBox* MainWindow::createList(QWidget* parent, const char* name, QRect geometry)
+{
+    auto* list = new QComboBox(parent);
+    list->setObjectName(name);
+    list->setGeometry(geometry);
+    list->setEditable(false);
+    QPalette palette = list->palette();
+    palette.setColor(QPalette::WindowText, Qt::black);
+    palette.setColor(QPalette::ButtonText, Qt::black);
+    list->setPalette(palette);
+    return list;
+}
+
+QCheckBox* MainWindow::createCheckBox(QWidget* parent, const char* name, const QString& caption,
+                                      QRect geometry)
+{
+    auto* box = new QCheckBox(caption, parent);
+    box->setObjectName(name);
+    box->setGeometry(geometry);
+    setBackground(box, white);
+    QPalette palette = box->palette();
+    palette.setColor(QPalette::WindowText, Qt::black);
+    box->setPalette(palette);
+    return box;
+}
+
+void MainWindow::fillSettingLists()
+{
+    const std::array<QComboBox*, 5> lists{m_cmbVideoWindow, m_cmbVideoBitrate, m_cmbAudioSampling,
+                                          m_cmbAudioBitrate, m_cmbAudioChannels};
+    const auto& settings = encoding::settingLists();
+    for (std::size_t i = 0; i < lists.size(); ++i) {
+        lists[i]->addItems(settings[i].entries);
+        lists[i]->setCurrentText(lists[i]->itemText(settings[i].defaultIndex));
+    }
+}
+
+encoding::EncodeSettings MainWindow::settings() const
+{
+    // A greyed box counts as not ticked.
+    return {m_cmbVideoWindow->currentText(),
+            m_cmbVideoBitrate->currentText(),
+            m_cmbAudioSampling->currentText(),
+            m_cmbAudioBitrate->currentText(),
+            m_cmbAudioChannels->currentText(),
+            m_chkDeInterlace->checkState() == Qt::Checked,
+            m_chkDisableAudio->checkState() == Qt::Checked};
+}
+
+void MainWindow::BuildEncodeOptions()
+{
+    EncodeOptions = encoding::BuildEncodeOptions(settings());
+}
+
+QString MainWindow::sourcePath() const
+{
+    return m_lblInput->text();
+}
+QString MainWindow::outputFolder() const
+{
+    return m_lblOutput->text();
+}
+QString MainWindow::fileTitle() const
+{
+    return m_txtFileTitle->text();
+}
+
+void MainWindow::focusControl(encoding::FocusTarget target)
+{
+    switch (target) {
+    case encoding::FocusTarget::InputButton:
+        m_cmdInput->setFocus(Qt::OtherFocusReason);
+        break;
+    case encoding::FocusTarget::OutputButton:
+        m_cmdOutput->setFocus(Qt::OtherFocusReason);
+        break;
+    case encoding::FocusTarget::FileTitle:
+        m_txtFileTitle->setFocus(Qt::OtherFocusReason);
+        break;
+    }
+}
+
+void MainWindow::setCommand(const encoding::CommandLine& command)
+{
+    m_command = command;
+    m_txtApp->setPlainText(command.text);
+}
+
+encoding::CommandLine MainWindow::command() const
+{
+    return {m_txtApp->toPlainText(), m_command.program, m_command.arguments};
+}
+
+void MainWindow::setEncodeEnabled(bool enabled)
+{
+    m_cmdEncode->setEnabled(enabled);
+}
+
+void MainWindow::cmdInput_Click()
+{
+    const auto path = m_choosers.openFile(this, "Open Video File to Encode", videoFileFilter());
+    if (!path)
+        return;
+    m_lblInput->setText(*path);
+    m_txtFileTitle->setText(encoding::proposeOutputName(QFileInfo(*path).fileName()));
+}
+
+void MainWindow::cmdOutput_Click()
+{
+    QString folder = mdlMain::BrowseForFolder(m_choosers, this, "Select Your Output Folder");
+    if (!folder.isEmpty() && !folder.endsWith(QDir::separator()))
+        folder += QDir::separator();
+    m_lblOutput->setText(folder);
+}
+
+void MainWindow::cmdEncode_Click()
+{
+    // No exception may cross into Qt's event dispatch.
+    try {
+        m_job.run();
+    } catch (const std::exception& error) {
+        process::notifyError(m_notifier, QString::fromLocal8Bit(error.what()).toUpper());
+    }
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    process::notify(m_notifier, "ARE YOU SURE?", process::Icon::Question, process::Buttons::YesNo,
+                    "Confirm");
+    if (process::MsgAnswer.toInt() == process::AnswerYes)
+        End(0);
+    event->ignore();
+}
+
+void MainWindow::showEvent(QShowEvent* event)
+{
+    if (!m_centred) {
+        m_centred = true;
+        if (const QScreen* screen = this->screen()) {
+            QRect frame = frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            move(frame.topLeft());
+        }
+    }
+    QWidget::showEvent(event);
+}
+
+} // namespace quillora::ui
