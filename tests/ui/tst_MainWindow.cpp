@@ -4,6 +4,7 @@
 
 #include "../fakes/FakeNotifier.h"
 #include "../fakes/FakeTools.h"
+#include "../fakes/ScriptedChoosers.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -21,27 +22,6 @@ using namespace quillora;
 using namespace quillora::ui;
 
 namespace {
-// Answers the choosers from queues; an empty answer is a cancel.
-struct ScriptedChoosers : Choosers
-{
-    QList<std::optional<QString>> files;
-    QStringList folders;
-    QStringList titles;
-    QString lastFilter;
-
-    std::optional<QString> openFile(QWidget*, const QString& title, const QString& filter) override
-    {
-        titles << title;
-        lastFilter = filter;
-        return files.isEmpty() ? std::nullopt : files.takeFirst();
-    }
-    QString chooseFolder(QWidget*, const QString& title) override
-    {
-        titles << title;
-        return folders.isEmpty() ? QString() : folders.takeFirst();
-    }
-};
-
 struct EndCalled
 {
     int code;
