@@ -1,0 +1,142 @@
+#include "flv/SafeOutput.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <random>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+#include <vector>
+
+namespace quillora::flv {
+
+namespace {
+[[noreturn]] void fail(const std::string& what)
+{
+    throw std::system_error(errno, std::generic_category(), what);
+}
+
+std::string randomSuffix()
+{
+    static std::mt19937_64 generator{std::random_device{}()};
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(generator()));
+    return text;
+}
+} // namespace
+
+std::string parentFolder(const std::string& path)
+{
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+SafeOutput::SafeOutput(const std::string& target, mode_t mode) : m_target(target)
+{
+    const std::string folder = parentFolder(target);
+    m_fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode & 07777);
+    if (m_fd < 0) {
+        // File systems without unnamed files: a hidden name beside the target.
+        const auto slash = target.find_last_of('/');
+        const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+        m_tempPath = folder + "/." + name + "." + randomSuffix() + ".part";
+        m_fd = ::open(m_tempPath.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, mode & 07777);
+        if (m_fd < 0) {
+            m_tempPath.clear();
+            fail("cannot create a file in " + folder);
+        }
+    }
+    // The creation mode is filtered by the umask; the target's own permissions are wanted.
+    ::fchmod(m_fd, mode & 07777);
+}
+
+SafeOutput::~SafeOutput()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    if (!m_committed && !m_tempPath.empty())
+        ::unlink(m_tempPath.c_str());
+}
+
+void SafeOutput::write(const void* data, std::size_t size)
+{
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(m_fd, p, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            fail("cannot write " + m_target);
+        }
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+}
+
+void SafeOutput::copyFrom(int inFd, std::uint64_t offset, std::uint64_t length)
+{
+    auto in = static_cast<off64_t>(offset);
+    while (length > 0) {
+        const ssize_t n = ::copy_file_range(inFd, &in, m_fd, nullptr, length, 0);
+        if (n > 0) {
+            length -= static_cast<std::uint64_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
+            fail("cannot copy into " + m_target);
+        if (n == 0)
+            throw std::system_error(EIO, std::generic_category(), "input ended while copying");
+        break; // fall back to copying through a buffer
+    }
+    std::vector<char> buffer(1 << 20);
+    while (length > 0) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length));
+        const ssize_t n = ::pread(inFd, buffer.data(), want, in);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            fail("cannot read input");
+        if (n == 0)
+            throw std::system_error(EIO, std::generic_category(), "input ended while copying");
+        write(buffer.data(), static_cast<std::size_t>(n));
+        in += n;
+        length -= static_cast<std::uint64_t>(n);
+    }
+}
+
+void SafeOutput::commit()
+{
+    if (::fsync(m_fd) != 0)
+        fail("cannot flush " + m_target);
+    if (m_tempPath.empty()) {
+        // Give the unnamed file a name beside the target, then move it over the target.
+        const std::string procPath = "/proc/self/fd/" + std::to_string(m_fd);
+        const std::string named = parentFolder(m_target) + "/." + randomSuffix() + ".part";
+        if (::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, named.c_str(), AT_SYMLINK_FOLLOW) != 0)
+            fail("cannot name the new " + m_target);
+        m_tempPath = named;
+    }
+    if (::rename(m_tempPath.c_str(), m_target.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(m_tempPath.c_str());
+        errno = error;
+        fail("cannot replace " + m_target);
+    }
+    m_committed = true;
+    ::close(m_fd);
+    m_fd = -1;
+    // Make the rename itself durable.
+    const int folder = ::open(parentFolder(m_target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
+}
+
+} // namespace quillora::flv

@@ -1,0 +1,302 @@
+// flvtool2 against files made by Debian's ffmpeg, checked by flvmeta and by reading back.
+#include "flv/Amf0.h"
+#include "flv/Bytes.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/resource.h>
+
+namespace {
+QString tool()
+{
+    return qEnvironmentVariable("QUILLORA_BIN_DIR") + "/flvtool2";
+}
+
+struct Run
+{
+    int exitCode;
+    QString out;
+    QString err;
+};
+
+Run run(const QString& program, const QStringList& arguments, qint64 fileSizeLimit = 0)
+{
+    QProcess p;
+    if (fileSizeLimit)
+        p.setChildProcessModifier([fileSizeLimit] {
+            rlimit limit{rlim_t(fileSizeLimit), rlim_t(fileSizeLimit)};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        });
+    p.start(program, arguments);
+    p.waitForFinished(120000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
+}
+
+QByteArray contents(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void write(const QString& path, const QByteArray& data)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(data);
+}
+
+QString metadataValue(const QString& printed, const QString& key)
+{
+    for (const QString& line : printed.split('\n'))
+        if (line.startsWith(key + ": "))
+            return line.mid(key.size() + 2);
+    return {};
+}
+} // namespace
+
+class TestFlvtool2 : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    QString path(const QString& name) const { return dir.path() + "/" + name; }
+
+    QString make(const QString& name, const QStringList& ffmpegArguments)
+    {
+        const QString out = path(name);
+        if (!QFile::exists(out)) {
+            const Run r = run("ffmpeg", QStringList{"-v", "error", "-y"} + ffmpegArguments +
+                                            QStringList{out});
+            if (r.exitCode != 0)
+                qWarning() << r.err;
+        }
+        return out;
+    }
+
+    QString sorensonMp3()
+    {
+        return make("h263-mp3.flv", {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25", "-f",
+                                     "lavfi", "-i", "sine=sample_rate=22050", "-t", "4", "-c:v",
+                                     "flv1", "-g", "25", "-c:a", "libmp3lame", "-ac", "1"});
+    }
+
+private slots:
+    void codecsPassTheChecker_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("size"); // empty: no video
+        QTest::addColumn<bool>("strictChecker");
+        const QStringList testsrc{"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25"};
+        const QStringList sine{"-f", "lavfi", "-i", "sine=sample_rate=44100"};
+        QTest::newRow("h263 mp3") << testsrc + sine + QStringList{"-t",   "3",    "-c:v",
+                                                                  "flv1", "-c:a", "libmp3lame"}
+                                  << "320x240" << true;
+        QTest::newRow("screen video aac")
+            << QStringList{"-f", "lavfi", "-i", "testsrc=size=200x150:rate=10"} + sine +
+                   QStringList{"-t", "2", "-c:v", "flashsv", "-c:a", "aac"}
+            << "200x150" << true;
+        QTest::newRow("video only")
+            << testsrc + QStringList{"-t", "2", "-c:v", "flv1"} << "320x240" << true;
+        QTest::newRow("odd sorenson size")
+            << QStringList{"-f", "lavfi", "-i",   "testsrc=size=250x130:rate=25",
+                           "-t", "1",     "-c:v", "flv1"}
+            << "250x130" << true;
+        // The checker gets these AVC sizes wrong; the values are checked against the source.
+        QTest::newRow("avc 1080 interlaced")
+            << QStringList{"-f",        "lavfi",       "-i",     "testsrc=size=1920x1080:rate=25",
+                           "-t",        "0.4",         "-c:v",   "libx264",
+                           "-preset",   "ultrafast",   "-flags", "+ildct+ilme",
+                           "-x264opts", "interlaced=1"}
+            << "1920x1080" << false;
+        QTest::newRow("avc 4:4:4 odd size")
+            << QStringList{"-f",      "lavfi",     "-i",       "testsrc=size=318x238:rate=25",
+                           "-t",      "0.4",       "-c:v",     "libx264",
+                           "-preset", "ultrafast", "-pix_fmt", "yuv444p"}
+            << "318x238" << false;
+        QTest::newRow("avc 4:2:2")
+            << QStringList{"-f",      "lavfi",     "-i",       "testsrc=size=326x186:rate=25",
+                           "-t",      "0.4",       "-c:v",     "libx264",
+                           "-preset", "ultrafast", "-pix_fmt", "yuv422p"}
+            << "326x186" << false;
+    }
+
+    void codecsPassTheChecker()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, size);
+        QFETCH(bool, strictChecker);
+        const QString in =
+            make(QString(QTest::currentDataTag()).replace(' ', '_') + ".flv", arguments);
+        const QString out = in + ".out.flv";
+        const Run r = run(tool(), {"-U", in, out});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        const Run printed = run(tool(), {"-P", out});
+        if (!size.isEmpty())
+            QCOMPARE(metadataValue(printed.out, "width") + "x" +
+                         metadataValue(printed.out, "height"),
+                     size);
+        QCOMPARE(metadataValue(printed.out, "hasMetadata"), "true");
+        const Run check = run("flvmeta", {"--check", out});
+        QVERIFY2(check.out.contains(strictChecker ? "0 error(s), 0 warning(s)" : "0 error(s)"),
+                 qPrintable(check.out));
+    }
+
+    void vp6FromAnotherEncoder()
+    {
+        const QString source =
+            qEnvironmentVariable("QUILLORA_SOURCE_DIR") + "/../shared/testdata/vp6-mp3-360x288.flv";
+        if (!QFile::exists(source))
+            QSKIP("shared test data not present");
+        const QString out = path("vp6.out.flv");
+        QCOMPARE(run(tool(), {"-U", source, out}).exitCode, 0);
+        const Run printed = run(tool(), {"-P", out});
+        QCOMPARE(metadataValue(printed.out, "width"), "360");
+        QCOMPARE(metadataValue(printed.out, "height"), "288");
+        QCOMPARE(metadataValue(printed.out, "canSeekToEnd"), "true");
+        QVERIFY(run("flvmeta", {"--check", out}).out.contains("0 error(s), 0 warning(s)"));
+    }
+
+    // Keyframe positions must name video key frame tags in the written file.
+    void keyframePositionsPointAtKeyframes()
+    {
+        const QString out = path("kf.flv");
+        QCOMPARE(run(tool(), {"-U", sorensonMp3(), out}).exitCode, 0);
+        const QByteArray data = contents(out);
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.constData());
+        // The metadata tag comes first, right after the header.
+        QCOMPARE(int(bytes[13]), 18);
+        const std::uint32_t bodySize = quillora::flv::toUInt24BE(bytes + 14);
+        std::size_t at = 0;
+        const auto metadataName = quillora::flv::parseAmf({bytes + 24, bodySize}, at);
+        QCOMPARE(metadataName.string, std::string("onMetaData"));
+        const auto metadata = quillora::flv::parseAmf({bytes + 24, bodySize}, at);
+        const auto* keyframes = metadata.find("keyframes");
+        QVERIFY(keyframes);
+        const auto& positions = keyframes->find("filepositions")->elements;
+        QCOMPARE(positions.size(), std::size_t(4));
+        for (const auto& position : positions) {
+            const auto p = static_cast<std::size_t>(position.number);
+            QVERIFY(p + 12 < std::size_t(data.size()));
+            QCOMPARE(int(bytes[p] & 0x1f), 9);
+            QCOMPARE(int(bytes[p + 11] >> 4), 1);
+        }
+        QCOMPARE(metadata.find("filesize")->number, double(data.size()));
+        QCOMPARE(metadata.find("stereo")->type, quillora::flv::AmfType::Boolean);
+        QVERIFY(!metadata.find("framerate") || metadata.find("hasVideo")->boolean);
+    }
+
+    void injectingTwiceIsStable()
+    {
+        const QString once = path("once.flv"), twice = path("twice.flv");
+        QCOMPARE(run(tool(), {"-U", sorensonMp3(), once}).exitCode, 0);
+        QCOMPARE(run(tool(), {"-U", once, twice}).exitCode, 0);
+        QByteArray a = contents(once), b = contents(twice);
+        QCOMPARE(a.size(), b.size());
+        // Only metadatadate may differ: the 8 bytes after its date marker.
+        const qsizetype date = a.indexOf("metadatadate") + 12 + 1;
+        a.replace(date, 8, QByteArray(8, 0));
+        b.replace(date, 8, QByteArray(8, 0));
+        QCOMPARE(a, b);
+    }
+
+    void sameFileSpellings()
+    {
+        const QString original = sorensonMp3();
+        const QString in = path("same.flv");
+        QFile::remove(in);
+        QVERIFY(QFile::copy(original, in));
+        QVERIFY(QFile::link(in, path("link.flv")));
+        for (const QStringList& arguments : {QStringList{"-U", in}, QStringList{"-U", in, in},
+                                             QStringList{"-U", in, dir.path() + "/./same.flv"},
+                                             QStringList{"-U", in, path("link.flv")}}) {
+            const Run r = run(tool(), arguments);
+            QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+            QVERIFY(run("flvmeta", {"--check", in}).out.contains("0 error(s), 0 warning(s)"));
+        }
+        QVERIFY(QFileInfo(path("link.flv")).isSymLink());
+        QCOMPARE(QDir(dir.path()).entryList({".*part*"}, QDir::Hidden | QDir::Files),
+                 QStringList());
+    }
+
+    void badInputsChangeNothing_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<QString>("problem");
+        const QByteArray header = QByteArray("FLV\x01\x05\x00\x00\x00\x09\x00\x00\x00\x00", 13);
+        // An audio tag of 2 bytes at time 0, and its PreviousTagSize.
+        const QByteArray tag("\x08\x00\x00\x02\x00\x00\x00\x00\x00\x00\x00\x2e\x00", 13);
+        const QByteArray size("\x00\x00\x00\x0d", 4);
+        QTest::newRow("not an FLV") << QByteArray("RIFF....AVI LIST") << "no FLV signature";
+        QTest::newRow("truncated header") << QByteArray("FLV\x01") << "too short";
+        QTest::newRow("no tags") << header << "no tags";
+        QTest::newRow("tag past the end") << header + tag.left(12) << "past the end";
+        QTest::newRow("previous tag size wrong")
+            << header + tag + QByteArray("\x00\x00\x00\x0c", 4) << "PreviousTagSize";
+        const QByteArray badAmf("\x02\x00\x0aonMetaData\x08\x00\x00\x00\x01\x00\x01x\x11", 22);
+        QByteArray script("\x12\x00\x00\x16\x00\x00\x00\x00\x00\x00\x00", 11);
+        QTest::newRow("unreadable old metadata")
+            << header + script + badAmf + QByteArray("\x00\x00\x00\x21", 4) + tag + size
+            << "unreadable onMetaData";
+        QTest::newRow("truncated tag header") << header + tag + size + tag.left(5) << "truncated";
+    }
+
+    void badInputsChangeNothing()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(QString, problem);
+        QTemporaryDir local;
+        const QString in = local.path() + "/bad.flv";
+        write(in, data);
+        for (const QStringList& arguments :
+             {QStringList{"-U", in}, QStringList{"-U", in, local.path() + "/out.flv"}}) {
+            const Run r = run(tool(), arguments);
+            QCOMPARE(r.exitCode, 3);
+            QVERIFY2(r.err.contains(problem) && r.err.contains("bad.flv") &&
+                         r.err.contains("offset"),
+                     qPrintable(r.err));
+            QCOMPARE(contents(in), data);
+            QCOMPARE(QDir(local.path()).entryList(QDir::Files | QDir::Hidden),
+                     QStringList{"bad.flv"});
+        }
+    }
+
+    void fullDiskLeavesOriginal()
+    {
+        QTemporaryDir local;
+        const QString in = local.path() + "/a.flv";
+        QVERIFY(QFile::copy(sorensonMp3(), in));
+        const QByteArray before = contents(in);
+        const Run r = run(tool(), {"-U", in}, 64 * 1024);
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(contents(in), before);
+        QCOMPARE(QDir(local.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"a.flv"});
+    }
+
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("nothing") << QStringList{} << 2;
+        QTest::newRow("unknown") << QStringList{"-X", "a.flv"} << 2;
+        QTest::newRow("too many") << QStringList{"-U", "a", "b", "c"} << 2;
+        QTest::newRow("help") << QStringList{"--help"} << 0;
+        QTest::newRow("version") << QStringList{"--version"} << 0;
+        QTest::newRow("missing file") << QStringList{"-U", "/nonexistent/a.flv"} << 1;
+    }
+
+    void commandLine()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QCOMPARE(run(tool(), arguments).exitCode, exitCode);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFlvtool2)
+#include "tst_Flvtool2.moc"

@@ -1,0 +1,110 @@
+// flvtool2: writes a complete onMetaData (with a keyframe index) at the front of an FLV file.
+#include "flv/Bytes.h"
+#include "flv/MetadataInjector.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <system_error>
+
+using namespace quillora::flv;
+
+namespace {
+
+enum ExitCode { Success = 0, IoFailure = 1, UsageError = 2, NotValidFlv = 3 };
+
+const std::string creator = std::string("Quillora flvtool2 ") + QUILLORA_VERSION;
+
+void printUsage(std::ostream& out)
+{
+    out << "Usage: flvtool2 -U IN [OUT]   write OUT (or IN in place) with fresh onMetaData\n"
+           "       flvtool2 -P IN         print the metadata IN holds\n"
+           "       flvtool2 -h | --help | --version\n"
+           "\n"
+           "The output appears complete or not at all; on any failure the files are left as\n"
+           "they were.\n"
+           "\n"
+           "Exit codes: 0 success, 1 a file could not be read or written (missing file, no\n"
+           "permission, full disk), 2 wrong command line, 3 the input is not a valid FLV file.\n";
+}
+
+int usageError(const std::string& problem)
+{
+    std::cerr << "flvtool2: " << problem << "\n";
+    printUsage(std::cerr);
+    return UsageError;
+}
+
+int printMetadata(const std::string& path)
+{
+    const auto metadata = readMetadata(path);
+    if (!metadata) {
+        std::cout << path << ": no onMetaData\n";
+        return Success;
+    }
+    for (const auto& [key, value] : metadata->properties) {
+        if (key == "keyframes") {
+            const AmfValue* times = value.find("times");
+            std::cout << "keyframes: " << (times ? times->elements.size() : 0) << " entries\n";
+            continue;
+        }
+        std::cout << key << ": " << describeAmf(value) << "\n";
+    }
+    return Success;
+}
+
+int run(int argc, char** argv)
+{
+    if (argc < 2)
+        return usageError("no command given");
+    const std::string command = argv[1];
+    if (command == "-h" || command == "--help") {
+        printUsage(std::cout);
+        return Success;
+    }
+    if (command == "--version") {
+        std::cout << creator << "\n";
+        return Success;
+    }
+    if (command == "-P") {
+        if (argc != 3)
+            return usageError("-P takes one file");
+        return printMetadata(argv[2]);
+    }
+    if (command == "-U") {
+        if (argc != 3 && argc != 4)
+            return usageError("-U takes an input file and an optional output file");
+        const std::string input = argv[2];
+        const std::string output = argc == 4 ? argv[3] : input;
+        const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::system_clock::now().time_since_epoch())
+                             .count();
+        injectMetadata(input, output, static_cast<double>(now), creator);
+        return Success;
+    }
+    return usageError("unknown command " + command);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Past a file-size limit, a write must fail with an error we report, not kill us.
+    std::signal(SIGXFSZ, SIG_IGN);
+    const std::string input = argc > 2 ? argv[2] : "";
+    try {
+        return run(argc, argv);
+    } catch (const FormatError& error) {
+        std::cerr << "flvtool2: " << input << ": offset " << error.offset() << ": " << error.what()
+                  << "\n";
+        return NotValidFlv;
+    } catch (const std::system_error& error) {
+        std::cerr << "flvtool2: " << error.what() << "\n";
+        return IoFailure;
+    } catch (const std::exception& error) {
+        std::cerr << "flvtool2: " << input << ": " << error.what() << "\n";
+        return IoFailure;
+    }
+}
