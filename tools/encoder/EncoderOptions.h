@@ -1,0 +1,40 @@
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace quillora::encoder {
+
+struct EncoderOptions
+{
+    std::string input;
+    std::string output;
+    bool overwrite = false;
+    int videoKbps = 468;
+    int frameRate = 25;
+    int width = 240;
+    int height = 180;
+    bool deinterlace = false;
+    bool noAudio = false;
+    int sampleRate = 22050;
+    int audioKbps = 48;
+    int channels = 1;
+    bool help = false;
+};
+
+class UsageError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Reads the option dialect the desktop program writes ("468kb/s", "22050Hz", "-ab 48" in
+// kbit/s) and the plain forms, in any order. Throws UsageError naming the problem.
+EncoderOptions parseEncoderOptions(const std::vector<std::string>& arguments);
+
+// The video filter description: de-interlace before scaling, then the frame rate.
+std::string videoFilterDescription(const EncoderOptions& options);
+
+} // namespace quillora::encoder

@@ -1,0 +1,403 @@
+#include "Transcoder.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavfilter/avfilter.h>
+#include <libavfilter/buffersink.h>
+#include <libavfilter/buffersrc.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+}
+
+#include <memory>
+
+namespace quillora::encoder {
+
+namespace {
+
+// RAII owners for every libav object; borrowed pointers stay raw.
+struct InputCloser
+{
+    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
+};
+struct OutputCloser
+{
+    void operator()(AVFormatContext* c) const
+    {
+        if (c && !(c->oformat->flags & AVFMT_NOFILE))
+            avio_closep(&c->pb);
+        avformat_free_context(c);
+    }
+};
+struct CodecCloser
+{
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct FrameFreer
+{
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketFreer
+{
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct GraphFreer
+{
+    void operator()(AVFilterGraph* g) const { avfilter_graph_free(&g); }
+};
+struct InOutFreer
+{
+    void operator()(AVFilterInOut* io) const { avfilter_inout_free(&io); }
+};
+
+using InputPtr = std::unique_ptr<AVFormatContext, InputCloser>;
+using OutputPtr = std::unique_ptr<AVFormatContext, OutputCloser>;
+using CodecPtr = std::unique_ptr<AVCodecContext, CodecCloser>;
+using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
+using GraphPtr = std::unique_ptr<AVFilterGraph, GraphFreer>;
+using InOutPtr = std::unique_ptr<AVFilterInOut, InOutFreer>;
+
+std::string errorText(int code)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}
+
+int check(int result, const std::string& what)
+{
+    if (result < 0)
+        throw EncodeError(what + ": " + errorText(result));
+    return result;
+}
+
+template <typename T> T* require(T* pointer, const std::string& what)
+{
+    if (!pointer)
+        throw EncodeError(what + ": out of memory");
+    return pointer;
+}
+
+// One stream's way from the source to the output: decoder, filter graph, encoder.
+struct StreamPipeline
+{
+    AVStream* in = nullptr;
+    CodecPtr decoder;
+    GraphPtr graph;
+    AVFilterContext* source = nullptr;
+    AVFilterContext* sink = nullptr;
+    CodecPtr encoder;
+    AVStream* out = nullptr;
+    int64_t startPts = 0;
+    bool decodedAny = false;
+
+    bool isVideo() const { return in->codecpar->codec_type == AVMEDIA_TYPE_VIDEO; }
+};
+
+CodecPtr openDecoder(AVStream* stream)
+{
+    const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
+    if (!codec)
+        throw EncodeError(std::string("the source uses a ") +
+                          (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO ? "video" : "audio") +
+                          " format that cannot be decoded");
+    CodecPtr decoder(require(avcodec_alloc_context3(codec), "decoder"));
+    check(avcodec_parameters_to_context(decoder.get(), stream->codecpar), "decoder parameters");
+    decoder->pkt_timebase = stream->time_base;
+    decoder->thread_count = 0;
+    check(avcodec_open2(decoder.get(), codec, nullptr), "cannot open the decoder");
+    return decoder;
+}
+
+void buildGraph(StreamPipeline& p, const std::string& sourceArgs, const std::string& description)
+{
+    const bool video = p.isVideo();
+    p.graph.reset(require(avfilter_graph_alloc(), "filter graph"));
+    check(avfilter_graph_create_filter(&p.source,
+                                       avfilter_get_by_name(video ? "buffer" : "abuffer"), "in",
+                                       sourceArgs.c_str(), nullptr, p.graph.get()),
+          "filter source");
+    check(avfilter_graph_create_filter(&p.sink,
+                                       avfilter_get_by_name(video ? "buffersink" : "abuffersink"),
+                                       "out", nullptr, nullptr, p.graph.get()),
+          "filter sink");
+    InOutPtr outputs(require(avfilter_inout_alloc(), "filter"));
+    InOutPtr inputs(require(avfilter_inout_alloc(), "filter"));
+    outputs->name = av_strdup("in");
+    outputs->filter_ctx = p.source;
+    inputs->name = av_strdup("out");
+    inputs->filter_ctx = p.sink;
+    AVFilterInOut* in = inputs.release();
+    AVFilterInOut* out = outputs.release();
+    const int parsed =
+        avfilter_graph_parse_ptr(p.graph.get(), description.c_str(), &in, &out, nullptr);
+    avfilter_inout_free(&in);
+    avfilter_inout_free(&out);
+    check(parsed, "filter description");
+    check(avfilter_graph_config(p.graph.get(), nullptr), "filter graph");
+}
+
+void openVideo(StreamPipeline& p, AVFormatContext* output, const EncoderOptions& o)
+{
+    const AVCodecContext* d = p.decoder.get();
+    if (d->width <= 0 || d->height <= 0 || d->pix_fmt == AV_PIX_FMT_NONE)
+        throw EncodeError("the source video has no picture size");
+    const AVRational sar = d->sample_aspect_ratio.num ? d->sample_aspect_ratio : AVRational{1, 1};
+    const std::string args = "video_size=" + std::to_string(d->width) + "x" +
+                             std::to_string(d->height) + ":pix_fmt=" + std::to_string(d->pix_fmt) +
+                             ":time_base=" + std::to_string(p.in->time_base.num) + "/" +
+                             std::to_string(p.in->time_base.den) +
+                             ":pixel_aspect=" + std::to_string(sar.num) + "/" +
+                             std::to_string(sar.den);
+    buildGraph(p, args, videoFilterDescription(o));
+
+    const AVCodec* codec =
+        require(avcodec_find_encoder(AV_CODEC_ID_FLV1), "Sorenson H.263 encoder");
+    p.encoder.reset(require(avcodec_alloc_context3(codec), "video encoder"));
+    AVCodecContext* e = p.encoder.get();
+    e->width = o.width;
+    e->height = o.height;
+    e->pix_fmt = AV_PIX_FMT_YUV420P;
+    e->time_base = {1, o.frameRate};
+    e->framerate = {o.frameRate, 1};
+    e->sample_aspect_ratio = {1, 1};
+    e->bit_rate = int64_t(o.videoKbps) * 1000;
+    e->gop_size = 12;
+    if (output->oformat->flags & AVFMT_GLOBALHEADER)
+        e->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    check(avcodec_open2(e, codec, nullptr), "cannot open the video encoder");
+}
+
+void openAudio(StreamPipeline& p, AVFormatContext* output, const EncoderOptions& o)
+{
+    AVCodecContext* d = p.decoder.get();
+    if (d->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
+        av_channel_layout_default(&d->ch_layout, d->ch_layout.nb_channels);
+    char layout[128] = {};
+    av_channel_layout_describe(&d->ch_layout, layout, sizeof layout);
+    // Frames keep the stream's time base on their way into the graph.
+    const std::string args =
+        "time_base=" + std::to_string(p.in->time_base.num) + "/" +
+        std::to_string(p.in->time_base.den) + ":sample_rate=" + std::to_string(d->sample_rate) +
+        ":sample_fmt=" + av_get_sample_fmt_name(d->sample_fmt) + ":channel_layout=" + layout;
+    const std::string description =
+        "aresample=" + std::to_string(o.sampleRate) +
+        ",aformat=sample_fmts=s16p:channel_layouts=" + (o.channels == 2 ? "stereo" : "mono");
+    buildGraph(p, args, description);
+
+    const AVCodec* codec = avcodec_find_encoder_by_name("libmp3lame");
+    if (!codec)
+        throw EncodeError("the MP3 encoder (libmp3lame) is not available");
+    p.encoder.reset(require(avcodec_alloc_context3(codec), "audio encoder"));
+    AVCodecContext* e = p.encoder.get();
+    e->sample_rate = o.sampleRate;
+    av_channel_layout_default(&e->ch_layout, o.channels);
+    e->sample_fmt = AV_SAMPLE_FMT_S16P;
+    e->bit_rate = int64_t(o.audioKbps) * 1000;
+    e->time_base = {1, o.sampleRate};
+    if (output->oformat->flags & AVFMT_GLOBALHEADER)
+        e->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    check(avcodec_open2(e, codec, nullptr), "cannot open the audio encoder");
+    av_buffersink_set_frame_size(p.sink, e->frame_size);
+}
+
+class Transcoder
+{
+public:
+    Transcoder(const EncoderOptions& o, const std::string& outputPath,
+               const std::atomic<bool>& cancel, const ProgressCallback& progress)
+        : m_options(o), m_outputPath(outputPath), m_cancel(cancel), m_progress(progress)
+    {}
+
+    void run()
+    {
+        openInput();
+        openOutput();
+        PacketPtr packet(require(av_packet_alloc(), "packet"));
+        for (;;) {
+            if (m_cancel)
+                throw EncodeError("cancelled");
+            const int read = av_read_frame(m_input.get(), packet.get());
+            if (read == AVERROR_EOF)
+                break;
+            if (read < 0)
+                throw EncodeError("the source could not be read to its end (" + errorText(read) +
+                                  ")");
+            StreamPipeline* p = pipelineFor(packet->stream_index);
+            if (p) {
+                reportProgress(*p, packet.get());
+                decode(*p, packet.get());
+            }
+            av_packet_unref(packet.get());
+        }
+        for (auto* p : {&m_video, &m_audio}) {
+            if (!p->in)
+                continue;
+            decode(*p, nullptr);
+            check(av_buffersrc_add_frame_flags(p->source, nullptr, 0), "filter flush");
+            pullFiltered(*p);
+            encode(*p, nullptr);
+        }
+        if (!(m_video.in && m_video.decodedAny) && !(m_audio.in && m_audio.decodedAny))
+            throw EncodeError("nothing in the source could be decoded: it is damaged or not a "
+                              "video file");
+        check(av_write_trailer(m_output.get()), "cannot finish the output file");
+        check(avio_closep(&m_output->pb), "cannot finish the output file");
+    }
+
+private:
+    void openInput()
+    {
+        AVFormatContext* input = nullptr;
+        const int opened = avformat_open_input(&input, m_options.input.c_str(), nullptr, nullptr);
+        if (opened < 0)
+            throw EncodeError(opened == AVERROR(ENOENT)
+                                  ? "the source file does not exist"
+                                  : "the source is not a video file that can be read (" +
+                                        errorText(opened) + ")");
+        m_input.reset(input);
+        check(avformat_find_stream_info(input, nullptr), "the source could not be analysed");
+        m_total = input->duration > 0 ? input->duration / double(AV_TIME_BASE) : 0.0;
+
+        const int video = av_find_best_stream(input, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        if (video >= 0 && !(input->streams[video]->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            m_video.in = input->streams[video];
+        if (!m_options.noAudio) {
+            const int audio = av_find_best_stream(input, AVMEDIA_TYPE_AUDIO, -1, video, nullptr, 0);
+            if (audio >= 0)
+                m_audio.in = input->streams[audio];
+        }
+        if (!m_video.in && !m_audio.in)
+            throw EncodeError(m_options.noAudio ? "the source holds no video"
+                                                : "the source holds no video or audio");
+        // Both streams start at the earliest start of the source, keeping them in sync.
+        const int64_t start = input->start_time != AV_NOPTS_VALUE ? input->start_time : 0;
+        for (auto* p : {&m_video, &m_audio}) {
+            if (!p->in)
+                continue;
+            p->decoder = openDecoder(p->in);
+            p->startPts = av_rescale_q(start, AV_TIME_BASE_Q, p->in->time_base);
+        }
+    }
+
+    void openOutput()
+    {
+        AVFormatContext* output = nullptr;
+        check(avformat_alloc_output_context2(&output, nullptr, "flv", m_outputPath.c_str()),
+              "cannot prepare the output");
+        m_output.reset(output);
+        if (m_video.in)
+            openVideo(m_video, output, m_options);
+        if (m_audio.in)
+            openAudio(m_audio, output, m_options);
+        for (auto* p : {&m_video, &m_audio}) {
+            if (!p->in)
+                continue;
+            p->out = require(avformat_new_stream(output, nullptr), "output stream");
+            check(avcodec_parameters_from_context(p->out->codecpar, p->encoder.get()), "stream");
+            p->out->time_base = p->encoder->time_base;
+        }
+        check(avio_open(&output->pb, m_outputPath.c_str(), AVIO_FLAG_WRITE),
+              "cannot create the output file");
+        check(avformat_write_header(output, nullptr), "cannot write the output file");
+    }
+
+    StreamPipeline* pipelineFor(int index)
+    {
+        if (m_video.in && m_video.in->index == index)
+            return &m_video;
+        if (m_audio.in && m_audio.in->index == index)
+            return &m_audio;
+        return nullptr;
+    }
+
+    void reportProgress(const StreamPipeline& p, const AVPacket* packet)
+    {
+        if (!m_progress || packet->pts == AV_NOPTS_VALUE)
+            return;
+        const double done = (packet->pts - p.startPts) * av_q2d(p.in->time_base);
+        m_progress(std::max(0.0, done), m_total);
+    }
+
+    void decode(StreamPipeline& p, const AVPacket* packet)
+    {
+        // A damaged packet is skipped, as players do; a source with nothing decodable fails.
+        const int sent = avcodec_send_packet(p.decoder.get(), packet);
+        if (sent < 0 && sent != AVERROR_EOF && sent != AVERROR(EAGAIN))
+            return;
+        FramePtr frame(require(av_frame_alloc(), "frame"));
+        for (;;) {
+            const int got = avcodec_receive_frame(p.decoder.get(), frame.get());
+            if (got == AVERROR(EAGAIN) || got == AVERROR_EOF)
+                return;
+            if (got < 0)
+                continue;
+            p.decodedAny = true;
+            int64_t pts = frame->best_effort_timestamp;
+            if (pts == AV_NOPTS_VALUE)
+                pts = m_nextPts[p.isVideo()];
+            frame->pts = pts - p.startPts;
+            m_nextPts[p.isVideo()] = pts + std::max<int64_t>(1, frame->pkt_duration);
+            check(av_buffersrc_add_frame_flags(p.source, frame.get(), AV_BUFFERSRC_FLAG_KEEP_REF),
+                  "filter");
+            av_frame_unref(frame.get());
+            pullFiltered(p);
+        }
+    }
+
+    void pullFiltered(StreamPipeline& p)
+    {
+        FramePtr frame(require(av_frame_alloc(), "frame"));
+        for (;;) {
+            const int got = av_buffersink_get_frame(p.sink, frame.get());
+            if (got == AVERROR(EAGAIN) || got == AVERROR_EOF)
+                return;
+            check(got, "filter");
+            if (frame->pts != AV_NOPTS_VALUE)
+                frame->pts = av_rescale_q(frame->pts, av_buffersink_get_time_base(p.sink),
+                                          p.encoder->time_base);
+            frame->pict_type = AV_PICTURE_TYPE_NONE;
+            encode(p, frame.get());
+            av_frame_unref(frame.get());
+        }
+    }
+
+    void encode(StreamPipeline& p, const AVFrame* frame)
+    {
+        check(avcodec_send_frame(p.encoder.get(), frame), "encoder");
+        PacketPtr packet(require(av_packet_alloc(), "packet"));
+        for (;;) {
+            const int got = avcodec_receive_packet(p.encoder.get(), packet.get());
+            if (got == AVERROR(EAGAIN) || got == AVERROR_EOF)
+                return;
+            check(got, "encoder");
+            av_packet_rescale_ts(packet.get(), p.encoder->time_base, p.out->time_base);
+            packet->stream_index = p.out->index;
+            check(av_interleaved_write_frame(m_output.get(), packet.get()),
+                  "cannot write the output file");
+        }
+    }
+
+    const EncoderOptions& m_options;
+    std::string m_outputPath;
+    const std::atomic<bool>& m_cancel;
+    const ProgressCallback& m_progress;
+    InputPtr m_input;
+    OutputPtr m_output;
+    StreamPipeline m_video, m_audio;
+    double m_total = 0;
+    int64_t m_nextPts[2] = {0, 0};
+};
+
+} // namespace
+
+void transcode(const EncoderOptions& options, const std::string& outputPath,
+               const std::atomic<bool>& cancel, const ProgressCallback& progress)
+{
+    av_log_set_level(AV_LOG_ERROR);
+    Transcoder(options, outputPath, cancel, progress).run();
+}
+
+} // namespace quillora::encoder

@@ -1,0 +1,245 @@
+// ffmpeg: Quillora's FLV encoder. Encodes one source into Sorenson H.263 + MP3 FLV; the output
+// appears complete or not at all, and the source is never overwritten.
+#include "EncoderOptions.h"
+#include "Transcoder.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QVBoxLayout>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <random>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace quillora::encoder;
+
+namespace {
+
+enum ExitCode { Success = 0, Failed = 1, UsageFailure = 2, Declined = 3 };
+
+std::atomic<bool> cancelRequested{false};
+
+void onSignal(int)
+{
+    cancelRequested = true;
+}
+
+const char* usage =
+    "Usage: ffmpeg -i SOURCE [-y] -b Nkb/s -r RATE -s WxH [-deinterlace]\n"
+    "              (-an | -ar NHz -ab KBITS -ac 1|2) OUTPUT.flv\n"
+    "Encodes SOURCE into a Flash Video file: Sorenson H.263 video at N kbit/s, RATE frames per\n"
+    "second and exactly WxH pixels; MP3 audio at N Hz, KBITS kbit/s and 1 or 2 channels, or no\n"
+    "audio with -an. -y replaces an existing OUTPUT without asking.\n"
+    "Exit codes: 0 success, 1 the encode failed, 2 wrong command line, 3 not allowed to replace.\n";
+
+bool sameFile(const std::string& a, const std::string& b)
+{
+    struct stat sa
+    {
+    }, sb{};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+std::string temporaryPath(const std::string& output)
+{
+    const auto slash = output.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : output.substr(0, slash);
+    const std::string name = slash == std::string::npos ? output : output.substr(slash + 1);
+    std::random_device random;
+    return folder + "/." + name + "." + std::to_string(random()) + ".part";
+}
+
+bool windowWanted()
+{
+    return qEnvironmentVariableIsSet("QUILLORA_PROGRESS_WINDOW") &&
+           (qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ||
+            qEnvironmentVariableIsSet("QT_QPA_PLATFORM"));
+}
+
+// The encode itself: into a hidden file beside the output, renamed over it only when complete.
+void encodeSafely(const EncoderOptions& options, const ProgressCallback& progress)
+{
+    const std::string temp = temporaryPath(options.output);
+    try {
+        transcode(options, temp, cancelRequested, progress);
+        if (std::rename(temp.c_str(), options.output.c_str()) != 0)
+            throw EncodeError("cannot put the output file in place: " +
+                              std::string(std::strerror(errno)));
+    } catch (...) {
+        std::remove(temp.c_str());
+        throw;
+    }
+}
+
+std::string clock(double seconds)
+{
+    const int s = static_cast<int>(seconds);
+    char text[16];
+    std::snprintf(text, sizeof text, "%d:%02d:%02d", s / 3600, s / 60 % 60, s % 60);
+    return text;
+}
+
+class ProgressWindow : public QWidget
+{
+public:
+    explicit ProgressWindow(const EncoderOptions& o)
+    {
+        setWindowTitle("Quillora - Encoding");
+        auto* layout = new QVBoxLayout(this);
+        layout->addWidget(new QLabel("From: " + QString::fromStdString(o.input)));
+        layout->addWidget(new QLabel("To: " + QString::fromStdString(o.output)));
+        m_bar = new QProgressBar;
+        m_bar->setRange(0, 1000);
+        layout->addWidget(m_bar);
+        m_status = new QLabel("Starting...");
+        layout->addWidget(m_status);
+        resize(460, 140);
+        m_clock.start();
+    }
+
+    void update(double done, double total)
+    {
+        const double elapsed = m_clock.elapsed() / 1000.0;
+        const double speed = elapsed > 0 ? done / elapsed : 0;
+        QString text = QString::fromStdString("Elapsed " + clock(elapsed));
+        if (total > 0) {
+            const double share = std::min(1.0, done / total);
+            m_bar->setValue(static_cast<int>(share * 1000));
+            text += QString(" - %1% - remaining %2")
+                        .arg(int(share * 100))
+                        .arg(QString::fromStdString(clock(speed > 0 ? (total - done) / speed : 0)));
+        }
+        m_status->setText(text + QString(" - speed %1x").arg(speed, 0, 'f', 1));
+    }
+
+    bool finished = false;
+
+protected:
+    void closeEvent(QCloseEvent* event) override
+    {
+        if (finished) {
+            event->accept();
+            return;
+        }
+        event->ignore();
+        if (QMessageBox::question(this, "Quillora", "Cancel this encode?") == QMessageBox::Yes)
+            cancelRequested = true;
+    }
+
+private:
+    QProgressBar* m_bar;
+    QLabel* m_status;
+    QElapsedTimer m_clock;
+};
+
+int runWithWindow(int argc, char** argv, const EncoderOptions& options, bool mustAsk)
+{
+    QApplication application(argc, argv);
+    if (mustAsk && QMessageBox::question(nullptr, "Quillora",
+                                         "The file " + QString::fromStdString(options.output) +
+                                             " already exists.\nReplace it?") != QMessageBox::Yes)
+        return Declined;
+    ProgressWindow window(options);
+    window.show();
+    std::string failure;
+    std::thread worker([&] {
+        try {
+            encodeSafely(options, [&](double done, double total) {
+                QMetaObject::invokeMethod(&window,
+                                          [&window, done, total] { window.update(done, total); });
+            });
+        } catch (const std::exception& error) {
+            failure = error.what();
+        }
+        QMetaObject::invokeMethod(&application, [] { QApplication::quit(); });
+    });
+    QApplication::exec();
+    worker.join();
+    window.finished = true;
+    if (!failure.empty()) {
+        std::cerr << "ffmpeg: " << failure << "\n";
+        if (failure != "cancelled")
+            QMessageBox::critical(&window, "Quillora",
+                                  "The encode failed: " + QString::fromStdString(failure));
+        return Failed;
+    }
+    return Success;
+}
+
+int runInTerminal(const EncoderOptions& options, bool mustAsk)
+{
+    if (mustAsk) {
+        if (!isatty(STDIN_FILENO)) {
+            std::cerr << "ffmpeg: " << options.output
+                      << " already exists; not replaced (use -y to replace it)\n";
+            return Declined;
+        }
+        std::cerr << "File '" << options.output << "' already exists. Overwrite? [y/N] ";
+        std::string answer;
+        std::getline(std::cin, answer);
+        if (answer != "y" && answer != "Y") {
+            std::cerr << "ffmpeg: not replaced\n";
+            return Declined;
+        }
+    }
+    const bool showProgress = isatty(STDERR_FILENO);
+    try {
+        encodeSafely(options, [&](double done, double total) {
+            if (showProgress)
+                std::fprintf(stderr, "\rencoded %s of %s", clock(done).c_str(),
+                             total > 0 ? clock(total).c_str() : "?");
+        });
+    } catch (const std::exception& error) {
+        std::cerr << (showProgress ? "\n" : "") << "ffmpeg: " << error.what() << "\n";
+        return Failed;
+    }
+    if (showProgress)
+        std::cerr << "\n";
+    return Success;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    EncoderOptions options;
+    try {
+        options = parseEncoderOptions(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const UsageError& error) {
+        std::cerr << "ffmpeg: " << error.what() << "\n" << usage;
+        return UsageFailure;
+    }
+    if (options.help) {
+        std::cout << usage;
+        return Success;
+    }
+    struct stat source
+    {
+    };
+    if (::stat(options.input.c_str(), &source) != 0 || !S_ISREG(source.st_mode)) {
+        std::cerr << "ffmpeg: the source file " << options.input << " does not exist\n";
+        return Failed;
+    }
+    if (sameFile(options.input, options.output)) {
+        std::cerr << "ffmpeg: the output " << options.output
+                  << " is the source itself; choose another name\n";
+        return UsageFailure;
+    }
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(signal, onSignal);
+    const bool mustAsk = !options.overwrite && ::access(options.output.c_str(), F_OK) == 0;
+    if (windowWanted())
+        return runWithWindow(argc, argv, options, mustAsk);
+    return runInTerminal(options, mustAsk);
+}
