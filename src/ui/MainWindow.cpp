@@ -50,6 +50,14 @@ QFont tahoma(qreal pointSize, bool bold = false)
     return font;
 }
 
+// Controls inside a frame would otherwise inherit its dark red caption colour.
+void setColour(QWidget* widget, QPalette::ColorRole role, const QColor& colour)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(role, colour);
+    widget->setPalette(palette);
+}
+
 void setBackground(QWidget* widget, const QColor& colour)
 {
     QPalette palette = widget->palette();
@@ -187,11 +195,8 @@ QGroupBox* MainWindow::createFrame(const char* name, const QString& caption, QRe
     frame->setObjectName(name);
     frame->setGeometry(geometry);
     frame->setFocusPolicy(Qt::NoFocus);
-    QPalette palette = frame->palette();
-    palette.setColor(QPalette::WindowText, frameCaptionRed);
-    palette.setColor(QPalette::Window, white);
-    frame->setPalette(palette);
-    frame->setAutoFillBackground(true);
+    setColour(frame, QPalette::WindowText, frameCaptionRed);
+    setBackground(frame, white);
     return frame;
 }
 
@@ -202,9 +207,7 @@ QLabel* MainWindow::createLabel(QWidget* parent, const char* name, const QString
     label->setObjectName(name);
     label->setGeometry(geometry);
     setBackground(label, white);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, Qt::black);
-    label->setPalette(palette);
+    setColour(label, QPalette::WindowText, Qt::black);
     return label;
 }
 
@@ -226,10 +229,8 @@ QPushButton* MainWindow::createButton(QWidget* parent, const char* name, const Q
     button->setObjectName(name);
     button->setGeometry(geometry);
     button->setAutoDefault(false);
-    QPalette palette = button->palette();
-    palette.setColor(QPalette::Button, buttonGrey);
-    palette.setColor(QPalette::ButtonText, Qt::black);
-    button->setPalette(palette);
+    setColour(button, QPalette::Button, buttonGrey);
+    setColour(button, QPalette::ButtonText, Qt::black);
     return button;
 }
 
@@ -239,10 +240,8 @@ QComboBox* MainWindow::createList(QWidget* parent, const char* name, QRect geome
     list->setObjectName(name);
     list->setGeometry(geometry);
     list->setEditable(false);
-    QPalette palette = list->palette();
-    palette.setColor(QPalette::WindowText, Qt::black);
-    palette.setColor(QPalette::ButtonText, Qt::black);
-    list->setPalette(palette);
+    setColour(list, QPalette::WindowText, Qt::black);
+    setColour(list, QPalette::ButtonText, Qt::black);
     return list;
 }
 
@@ -253,9 +252,7 @@ QCheckBox* MainWindow::createCheckBox(QWidget* parent, const char* name, const Q
     box->setObjectName(name);
     box->setGeometry(geometry);
     setBackground(box, white);
-    QPalette palette = box->palette();
-    palette.setColor(QPalette::WindowText, Qt::black);
-    box->setPalette(palette);
+    setColour(box, QPalette::WindowText, Qt::black);
     return box;
 }
 
