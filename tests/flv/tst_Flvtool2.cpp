@@ -2,13 +2,13 @@
 #include "flv/Amf0.h"
 #include "flv/Bytes.h"
 
+#include "../fakes/RunProgram.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <sys/resource.h>
 
 namespace {
 QString tool()
@@ -16,32 +16,14 @@ QString tool()
     return qEnvironmentVariable("QUILLORA_BIN_DIR") + "/flvtool2";
 }
 
-struct Run
+ProgramRun run(const QString& program, const QStringList& arguments, qint64 fileSizeLimit = 0)
 {
-    int exitCode;
-    QString out;
-    QString err;
-};
-
-Run run(const QString& program, const QStringList& arguments, qint64 fileSizeLimit = 0)
-{
-    QProcess p;
-    if (fileSizeLimit)
-        p.setChildProcessModifier([fileSizeLimit] {
-            rlimit limit{rlim_t(fileSizeLimit), rlim_t(fileSizeLimit)};
-            setrlimit(RLIMIT_FSIZE, &limit);
-        });
-    p.start(program, arguments);
-    p.waitForFinished(120000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
+    return runProgram(program, arguments, fileSizeLimit);
 }
 
 QByteArray contents(const QString& path)
 {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return fileContents(path);
 }
 
 void write(const QString& path, const QByteArray& data)
@@ -71,8 +53,8 @@ class TestFlvtool2 : public QObject
     {
         const QString out = path(name);
         if (!QFile::exists(out)) {
-            const Run r = run("ffmpeg", QStringList{"-v", "error", "-y"} + ffmpegArguments +
-                                            QStringList{out});
+            const ProgramRun r = run("ffmpeg", QStringList{"-v", "error", "-y"} + ffmpegArguments +
+                                                   QStringList{out});
             if (r.exitCode != 0)
                 qWarning() << r.err;
         }
@@ -134,15 +116,15 @@ private slots:
         const QString in =
             make(QString(QTest::currentDataTag()).replace(' ', '_') + ".flv", arguments);
         const QString out = in + ".out.flv";
-        const Run r = run(tool(), {"-U", in, out});
+        const ProgramRun r = run(tool(), {"-U", in, out});
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
-        const Run printed = run(tool(), {"-P", out});
+        const ProgramRun printed = run(tool(), {"-P", out});
         if (!size.isEmpty())
             QCOMPARE(metadataValue(printed.out, "width") + "x" +
                          metadataValue(printed.out, "height"),
                      size);
         QCOMPARE(metadataValue(printed.out, "hasMetadata"), "true");
-        const Run check = run("flvmeta", {"--check", out});
+        const ProgramRun check = run("flvmeta", {"--check", out});
         QVERIFY2(check.out.contains(strictChecker ? "0 error(s), 0 warning(s)" : "0 error(s)"),
                  qPrintable(check.out));
     }
@@ -155,7 +137,7 @@ private slots:
             QSKIP("shared test data not present");
         const QString out = path("vp6.out.flv");
         QCOMPARE(run(tool(), {"-U", source, out}).exitCode, 0);
-        const Run printed = run(tool(), {"-P", out});
+        const ProgramRun printed = run(tool(), {"-P", out});
         QCOMPARE(metadataValue(printed.out, "width"), "360");
         QCOMPARE(metadataValue(printed.out, "height"), "288");
         QCOMPARE(metadataValue(printed.out, "canSeekToEnd"), "true");
@@ -215,7 +197,7 @@ private slots:
         for (const QStringList& arguments : {QStringList{"-U", in}, QStringList{"-U", in, in},
                                              QStringList{"-U", in, dir.path() + "/./same.flv"},
                                              QStringList{"-U", in, path("link.flv")}}) {
-            const Run r = run(tool(), arguments);
+            const ProgramRun r = run(tool(), arguments);
             QVERIFY2(r.exitCode == 0, qPrintable(r.err));
             QVERIFY(run("flvmeta", {"--check", in}).out.contains("0 error(s), 0 warning(s)"));
         }
@@ -255,7 +237,7 @@ private slots:
         write(in, data);
         for (const QStringList& arguments :
              {QStringList{"-U", in}, QStringList{"-U", in, local.path() + "/out.flv"}}) {
-            const Run r = run(tool(), arguments);
+            const ProgramRun r = run(tool(), arguments);
             QCOMPARE(r.exitCode, 3);
             QVERIFY2(r.err.contains(problem) && r.err.contains("bad.flv") &&
                          r.err.contains("offset"),
@@ -272,7 +254,7 @@ private slots:
         const QString in = local.path() + "/a.flv";
         QVERIFY(QFile::copy(sorensonMp3(), in));
         const QByteArray before = contents(in);
-        const Run r = run(tool(), {"-U", in}, 64 * 1024);
+        const ProgramRun r = run(tool(), {"-U", in}, 64 * 1024);
         QCOMPARE(r.exitCode, 1);
         QCOMPARE(contents(in), before);
         QCOMPARE(QDir(local.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"a.flv"});

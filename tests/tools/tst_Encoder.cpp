@@ -2,6 +2,8 @@
 // checked with ffprobe.
 #include "EncoderOptions.h"
 
+#include "../fakes/RunProgram.h"
+
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -21,13 +23,10 @@ QString encoder()
 
 int run(const QString& program, const QStringList& arguments, QByteArray* out = nullptr)
 {
-    QProcess p;
-    p.start(program, arguments);
-    p.closeWriteChannel();
-    p.waitForFinished(300000);
+    const ProgramRun r = runProgram(program, arguments);
     if (out)
-        *out = p.readAllStandardOutput();
-    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        *out = r.out.toUtf8();
+    return r.exitCode;
 }
 
 QJsonObject probe(const QString& file)
