@@ -10,7 +10,10 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include <cerrno>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace quillora::encoder {
 
@@ -23,11 +26,16 @@ struct InputCloser
 };
 struct OutputCloser
 {
-    void operator()(AVFormatContext* c) const
+    void operator()(AVFormatContext* c) const { avformat_free_context(c); }
+};
+// Our own I/O context over a file descriptor; its buffer belongs to it.
+struct IoCloser
+{
+    void operator()(AVIOContext* io) const
     {
-        if (c && !(c->oformat->flags & AVFMT_NOFILE))
-            avio_closep(&c->pb);
-        avformat_free_context(c);
+        if (io)
+            av_freep(&io->buffer);
+        avio_context_free(&io);
     }
 };
 struct CodecCloser
@@ -53,6 +61,7 @@ struct InOutFreer
 
 using InputPtr = std::unique_ptr<AVFormatContext, InputCloser>;
 using OutputPtr = std::unique_ptr<AVFormatContext, OutputCloser>;
+using IoPtr = std::unique_ptr<AVIOContext, IoCloser>;
 using CodecPtr = std::unique_ptr<AVCodecContext, CodecCloser>;
 using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
@@ -80,6 +89,37 @@ template <typename T> T* require(T* pointer, const std::string& what)
     return pointer;
 }
 
+// The output goes to a descriptor the caller owns (an unnamed file that appears only when the
+// encode succeeds). The FLV muxer seeks back to fill in duration and size.
+int writeToFd(void* opaque, uint8_t* data, int size)
+{
+    const int fd = *static_cast<int*>(opaque);
+    int left = size;
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, static_cast<size_t>(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return AVERROR(errno);
+        data += n;
+        left -= static_cast<int>(n);
+    }
+    return size;
+}
+
+int64_t seekFd(void* opaque, int64_t offset, int whence)
+{
+    const int fd = *static_cast<int*>(opaque);
+    if (whence == AVSEEK_SIZE) {
+        struct stat info
+        {
+        };
+        return ::fstat(fd, &info) == 0 ? info.st_size : AVERROR(errno);
+    }
+    const off_t at = ::lseek(fd, offset, whence & ~AVSEEK_FORCE);
+    return at < 0 ? AVERROR(errno) : at;
+}
+
 // One stream's way from the source to the output: decoder, filter graph, encoder.
 struct StreamPipeline
 {
@@ -91,6 +131,9 @@ struct StreamPipeline
     CodecPtr encoder;
     AVStream* out = nullptr;
     int64_t startPts = 0;
+    int64_t nextPts = AV_NOPTS_VALUE; // where the next frame starts, for frames without time
+    int64_t endPts = 0;               // where the latest frame ended, from the source's start
+    uint64_t packets = 0, damaged = 0;
     bool decodedAny = false;
 
     bool isVideo() const { return in->codecpar->codec_type == AVMEDIA_TYPE_VIDEO; }
@@ -206,9 +249,9 @@ void openAudio(StreamPipeline& p, AVFormatContext* output, const EncoderOptions&
 class Transcoder
 {
 public:
-    Transcoder(const EncoderOptions& o, const std::string& outputPath,
-               const std::atomic<bool>& cancel, const ProgressCallback& progress)
-        : m_options(o), m_outputPath(outputPath), m_cancel(cancel), m_progress(progress)
+    Transcoder(const EncoderOptions& o, int outputFd, const std::atomic<bool>& cancel,
+               const ProgressCallback& progress)
+        : m_options(o), m_outputFd(outputFd), m_cancel(cancel), m_progress(progress)
     {}
 
     void run()
@@ -236,15 +279,20 @@ public:
             if (!p->in)
                 continue;
             decode(*p, nullptr);
-            check(av_buffersrc_add_frame_flags(p->source, nullptr, 0), "filter flush");
+            // Closing at the end of the last frame lets the frame-rate filter fill the last
+            // frame's whole duration, so the output lasts as long as the source.
+            check(av_buffersrc_close(p->source, p->endPts, AV_BUFFERSRC_FLAG_PUSH), "filter flush");
             pullFiltered(*p);
             encode(*p, nullptr);
         }
         if (!(m_video.in && m_video.decodedAny) && !(m_audio.in && m_audio.decodedAny))
             throw EncodeError("nothing in the source could be decoded: it is damaged or not a "
                               "video file");
+        checkComplete();
         check(av_write_trailer(m_output.get()), "cannot finish the output file");
-        check(avio_closep(&m_output->pb), "cannot finish the output file");
+        avio_flush(m_io.get());
+        if (m_io->error < 0)
+            check(m_io->error, "cannot write the output file");
     }
 
 private:
@@ -285,7 +333,7 @@ private:
     void openOutput()
     {
         AVFormatContext* output = nullptr;
-        check(avformat_alloc_output_context2(&output, nullptr, "flv", m_outputPath.c_str()),
+        check(avformat_alloc_output_context2(&output, nullptr, "flv", nullptr),
               "cannot prepare the output");
         m_output.reset(output);
         if (m_video.in)
@@ -299,8 +347,16 @@ private:
             check(avcodec_parameters_from_context(p->out->codecpar, p->encoder.get()), "stream");
             p->out->time_base = p->encoder->time_base;
         }
-        check(avio_open(&output->pb, m_outputPath.c_str(), AVIO_FLAG_WRITE),
-              "cannot create the output file");
+        constexpr int bufferSize = 1 << 16;
+        auto* buffer = static_cast<unsigned char*>(require(av_malloc(bufferSize), "output"));
+        m_io.reset(
+            avio_alloc_context(buffer, bufferSize, 1, &m_outputFd, nullptr, writeToFd, seekFd));
+        if (!m_io) {
+            av_free(buffer);
+            throw EncodeError("output: out of memory");
+        }
+        output->pb = m_io.get();
+        output->flags |= AVFMT_FLAG_CUSTOM_IO;
         check(avformat_write_header(output, nullptr), "cannot write the output file");
     }
 
@@ -323,28 +379,74 @@ private:
 
     void decode(StreamPipeline& p, const AVPacket* packet)
     {
-        // A damaged packet is skipped, as players do; a source with nothing decodable fails.
+        // A damaged packet is skipped, as players do; too many of them fail the encode.
+        if (packet)
+            ++p.packets;
         const int sent = avcodec_send_packet(p.decoder.get(), packet);
-        if (sent < 0 && sent != AVERROR_EOF && sent != AVERROR(EAGAIN))
+        if (sent < 0 && sent != AVERROR_EOF && sent != AVERROR(EAGAIN)) {
+            ++p.damaged;
             return;
+        }
         FramePtr frame(require(av_frame_alloc(), "frame"));
         for (;;) {
             const int got = avcodec_receive_frame(p.decoder.get(), frame.get());
             if (got == AVERROR(EAGAIN) || got == AVERROR_EOF)
                 return;
-            if (got < 0)
-                continue;
+            if (got < 0) {
+                ++p.damaged;
+                return;
+            }
             p.decodedAny = true;
             int64_t pts = frame->best_effort_timestamp;
             if (pts == AV_NOPTS_VALUE)
-                pts = m_nextPts[p.isVideo()];
+                pts = p.nextPts != AV_NOPTS_VALUE ? p.nextPts : p.startPts;
+            p.nextPts = pts + frameDuration(p, frame.get());
             frame->pts = pts - p.startPts;
-            m_nextPts[p.isVideo()] = pts + std::max<int64_t>(1, frame->pkt_duration);
+            p.endPts = std::max(p.endPts, p.nextPts - p.startPts);
             check(av_buffersrc_add_frame_flags(p.source, frame.get(), AV_BUFFERSRC_FLAG_KEEP_REF),
                   "filter");
             av_frame_unref(frame.get());
             pullFiltered(p);
         }
+    }
+
+    // How long a decoded frame lasts, in its stream's time base.
+    static int64_t frameDuration(const StreamPipeline& p, const AVFrame* frame)
+    {
+        if (frame->pkt_duration > 0)
+            return frame->pkt_duration;
+        AVRational length{1, 25};
+        if (!p.isVideo() && frame->sample_rate > 0)
+            length = {frame->nb_samples, frame->sample_rate};
+        else if (p.in->avg_frame_rate.num > 0 && p.in->avg_frame_rate.den > 0)
+            length = av_inv_q(p.in->avg_frame_rate);
+        return std::max<int64_t>(1, av_rescale_q(1, length, p.in->time_base));
+    }
+
+    // A source whose frames end well before the length it declares was cut off.
+    void checkComplete() const
+    {
+        double decodedEnd = 0, declaredEnd = 0;
+        for (const auto* p : {&m_video, &m_audio}) {
+            if (!p->in || !p->decodedAny)
+                continue;
+            if (p->packets >= 20 && p->damaged * 4 > p->packets)
+                throw EncodeError("the source is damaged: " + std::to_string(p->damaged) + " of " +
+                                  std::to_string(p->packets) + " pieces could not be decoded");
+            decodedEnd = std::max(decodedEnd, p->endPts * av_q2d(p->in->time_base));
+            if (p->in->duration != AV_NOPTS_VALUE && p->in->duration > 0)
+                declaredEnd = std::max(declaredEnd, p->in->duration * av_q2d(p->in->time_base));
+            // A container that counts its frames up front (AVI, MP4) still says so when cut.
+            if (p->isVideo() && p->in->nb_frames > 0 && p->in->avg_frame_rate.num > 0)
+                declaredEnd =
+                    std::max(declaredEnd, p->in->nb_frames / av_q2d(p->in->avg_frame_rate));
+        }
+        if (declaredEnd == 0)
+            declaredEnd = m_total;
+        if (declaredEnd > 1.0 && decodedEnd < declaredEnd * 0.9 - 0.5)
+            throw EncodeError("the source ends early (" + std::to_string(int(decodedEnd)) + " of " +
+                              std::to_string(int(declaredEnd)) +
+                              " seconds): it is truncated or damaged");
     }
 
     void pullFiltered(StreamPipeline& p)
@@ -381,23 +483,24 @@ private:
     }
 
     const EncoderOptions& m_options;
-    std::string m_outputPath;
+    int m_outputFd;
     const std::atomic<bool>& m_cancel;
     const ProgressCallback& m_progress;
     InputPtr m_input;
+    IoPtr m_io; // outlives the muxer that writes through it
     OutputPtr m_output;
     StreamPipeline m_video, m_audio;
     double m_total = 0;
-    int64_t m_nextPts[2] = {0, 0};
 };
 
 } // namespace
 
-void transcode(const EncoderOptions& options, const std::string& outputPath,
-               const std::atomic<bool>& cancel, const ProgressCallback& progress)
+void transcode(const EncoderOptions& options, int outputFd, const std::atomic<bool>& cancel,
+               const ProgressCallback& progress)
 {
-    av_log_set_level(AV_LOG_ERROR);
-    Transcoder(options, outputPath, cancel, progress).run();
+    // Our one line says what went wrong; the libraries' own diagnostics would bury it.
+    av_log_set_level(AV_LOG_FATAL);
+    Transcoder(options, outputFd, cancel, progress).run();
 }
 
 } // namespace quillora::encoder

@@ -2,6 +2,7 @@
 // appears complete or not at all, and the source is never overwritten.
 #include "EncoderOptions.h"
 #include "Transcoder.h"
+#include "flv/SafeOutput.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -16,7 +17,6 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
-#include <random>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -51,13 +51,17 @@ bool sameFile(const std::string& a, const std::string& b)
            sa.st_ino == sb.st_ino;
 }
 
-std::string temporaryPath(const std::string& output)
+// Permissions for the new file: those of the file it replaces, or the usual ones.
+mode_t outputMode(const std::string& output)
 {
-    const auto slash = output.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : output.substr(0, slash);
-    const std::string name = slash == std::string::npos ? output : output.substr(slash + 1);
-    std::random_device random;
-    return folder + "/." + name + "." + std::to_string(random()) + ".part";
+    struct stat existing
+    {
+    };
+    if (::stat(output.c_str(), &existing) == 0)
+        return existing.st_mode & 07777;
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
 }
 
 bool windowWanted()
@@ -67,19 +71,13 @@ bool windowWanted()
             qEnvironmentVariableIsSet("QT_QPA_PLATFORM"));
 }
 
-// The encode itself: into a hidden file beside the output, renamed over it only when complete.
+// The encode itself: into an unnamed file beside the output, put in place only when complete,
+// so a failure, a cancel or a kill leaves no partial file and the old one untouched.
 void encodeSafely(const EncoderOptions& options, const ProgressCallback& progress)
 {
-    const std::string temp = temporaryPath(options.output);
-    try {
-        transcode(options, temp, cancelRequested, progress);
-        if (std::rename(temp.c_str(), options.output.c_str()) != 0)
-            throw EncodeError("cannot put the output file in place: " +
-                              std::string(std::strerror(errno)));
-    } catch (...) {
-        std::remove(temp.c_str());
-        throw;
-    }
+    quillora::flv::SafeOutput output(options.output, outputMode(options.output));
+    transcode(options, output.fd(), cancelRequested, progress);
+    output.commit();
 }
 
 std::string clock(double seconds)
