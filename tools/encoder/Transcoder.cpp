@@ -10,9 +10,14 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include "FrameQueue.h"
+
 #include <cerrno>
+#include <exception>
 #include <memory>
+#include <mutex>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace quillora::encoder {
@@ -258,6 +263,7 @@ public:
     {
         openInput();
         openOutput();
+        startStages();
         PacketPtr packet(require(av_packet_alloc(), "packet"));
         for (;;) {
             if (m_cancel)
@@ -269,22 +275,22 @@ public:
                 throw EncodeError("the source could not be read to its end (" + errorText(read) +
                                   ")");
             StreamPipeline* p = pipelineFor(packet->stream_index);
-            if (p) {
+            if (p == &m_video) {
                 reportProgress(*p, packet.get());
                 decode(*p, packet.get());
+            } else if (p == &m_audio) {
+                if (!m_video.in)
+                    reportProgress(*p, packet.get());
+                PacketPtr queued(require(av_packet_alloc(), "packet"));
+                av_packet_move_ref(queued.get(), packet.get());
+                m_audioStage.push(std::move(queued));
             }
             av_packet_unref(packet.get());
         }
-        for (auto* p : {&m_video, &m_audio}) {
-            if (!p->in)
-                continue;
-            decode(*p, nullptr);
-            // Closing at the end of the last frame lets the frame-rate filter fill the last
-            // frame's whole duration, so the output lasts as long as the source.
-            check(av_buffersrc_close(p->source, p->endPts, AV_BUFFERSRC_FLAG_PUSH), "filter flush");
-            pullFiltered(*p);
-            encode(*p, nullptr);
-        }
+        if (m_video.in)
+            drainDecoder(m_video);
+        m_videoStage.finish();
+        m_audioStage.finish();
         if (!(m_video.in && m_video.decodedAny) && !(m_audio.in && m_audio.decodedAny))
             throw EncodeError("nothing in the source could be decoded: it is damaged or not a "
                               "video file");
@@ -296,6 +302,41 @@ public:
     }
 
 private:
+    // Four threads share the work: this one demuxes and decodes video; one filters video (the
+    // de-interlacer and the scaler); one encodes video; one decodes, filters and encodes audio.
+    void startStages()
+    {
+        if (m_video.in) {
+            m_videoFilterStage.start([this](FramePtr frame) { filter(m_video, frame.get()); },
+                                     [this] { closeFilter(m_video); });
+            m_videoStage.start([this](FramePtr frame) { encode(m_video, frame.get()); },
+                               [this] { encode(m_video, nullptr); });
+        }
+        if (m_audio.in)
+            m_audioStage.start([this](PacketPtr packet) { decode(m_audio, packet.get()); },
+                               [this] {
+                                   drainDecoder(m_audio);
+                                   encode(m_audio, nullptr);
+                               });
+    }
+
+    void drainDecoder(StreamPipeline& p)
+    {
+        decode(p, nullptr);
+        if (p.isVideo())
+            m_videoFilterStage.finish();
+        else
+            closeFilter(p);
+    }
+
+    void closeFilter(StreamPipeline& p)
+    {
+        // Closing at the end of the last frame lets the frame-rate filter fill the last
+        // frame's whole duration, so the output lasts as long as the source.
+        check(av_buffersrc_close(p.source, p.endPts, AV_BUFFERSRC_FLAG_PUSH), "filter flush");
+        pullFiltered(p);
+    }
+
     void openInput()
     {
         AVFormatContext* input = nullptr;
@@ -403,11 +444,20 @@ private:
             p.nextPts = pts + frameDuration(p, frame.get());
             frame->pts = pts - p.startPts;
             p.endPts = std::max(p.endPts, p.nextPts - p.startPts);
-            check(av_buffersrc_add_frame_flags(p.source, frame.get(), AV_BUFFERSRC_FLAG_KEEP_REF),
-                  "filter");
+            if (p.isVideo()) {
+                m_videoFilterStage.push(std::move(frame));
+                frame.reset(require(av_frame_alloc(), "frame"));
+                continue;
+            }
+            filter(p, frame.get());
             av_frame_unref(frame.get());
-            pullFiltered(p);
         }
+    }
+
+    void filter(StreamPipeline& p, AVFrame* frame)
+    {
+        check(av_buffersrc_add_frame_flags(p.source, frame, AV_BUFFERSRC_FLAG_KEEP_REF), "filter");
+        pullFiltered(p);
     }
 
     // How long a decoded frame lasts, in its stream's time base.
@@ -461,6 +511,11 @@ private:
                 frame->pts = av_rescale_q(frame->pts, av_buffersink_get_time_base(p.sink),
                                           p.encoder->time_base);
             frame->pict_type = AV_PICTURE_TYPE_NONE;
+            if (p.isVideo()) {
+                m_videoStage.push(std::move(frame));
+                frame.reset(require(av_frame_alloc(), "frame"));
+                continue;
+            }
             encode(p, frame.get());
             av_frame_unref(frame.get());
         }
@@ -477,6 +532,7 @@ private:
             check(got, "encoder");
             av_packet_rescale_ts(packet.get(), p.encoder->time_base, p.out->time_base);
             packet->stream_index = p.out->index;
+            std::lock_guard lock(m_muxerMutex);
             check(av_interleaved_write_frame(m_output.get(), packet.get()),
                   "cannot write the output file");
         }
@@ -491,6 +547,12 @@ private:
     OutputPtr m_output;
     StreamPipeline m_video, m_audio;
     double m_total = 0;
+
+    std::mutex m_muxerMutex; // every stage writes packets
+    // Declared last: they stop before anything they use is destroyed.
+    PipelineStage<FramePtr> m_videoFilterStage{8};
+    PipelineStage<FramePtr> m_videoStage{8};
+    PipelineStage<PacketPtr> m_audioStage{64};
 };
 
 } // namespace

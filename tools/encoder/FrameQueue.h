@@ -1,0 +1,146 @@
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+
+namespace quillora::encoder {
+
+// A bounded hand-over between two pipeline stages. The bound keeps memory flat however long
+// the source is; close() tells the consumer that nothing more comes, abort() stops both sides.
+template <typename T> class FrameQueue
+{
+public:
+    explicit FrameQueue(std::size_t capacity) : m_capacity(capacity) {}
+
+    // False when the queue was aborted; the item is then dropped.
+    bool push(T item)
+    {
+        std::unique_lock lock(m_mutex);
+        m_notFull.wait(lock, [&] { return m_items.size() < m_capacity || m_aborted; });
+        if (m_aborted)
+            return false;
+        m_items.push_back(std::move(item));
+        m_notEmpty.notify_one();
+        return true;
+    }
+
+    // The next item, or nothing once the queue is closed and empty, or aborted.
+    std::optional<T> pop()
+    {
+        std::unique_lock lock(m_mutex);
+        m_notEmpty.wait(lock, [&] { return !m_items.empty() || m_closed || m_aborted; });
+        if (m_aborted || m_items.empty())
+            return std::nullopt;
+        T item = std::move(m_items.front());
+        m_items.pop_front();
+        m_notFull.notify_one();
+        return item;
+    }
+
+    bool aborted()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_aborted;
+    }
+
+    void close()
+    {
+        std::lock_guard lock(m_mutex);
+        m_closed = true;
+        m_notEmpty.notify_all();
+    }
+
+    void abort()
+    {
+        std::lock_guard lock(m_mutex);
+        m_aborted = true;
+        m_notEmpty.notify_all();
+        m_notFull.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_notEmpty, m_notFull;
+    std::deque<T> m_items;
+    std::size_t m_capacity;
+    bool m_closed = false;
+    bool m_aborted = false;
+};
+
+} // namespace quillora::encoder
+
+namespace quillora::encoder {
+
+// A pipeline stage on its own thread, fed through a bounded queue. A failure in the stage
+// reaches the feeding thread at its next push or at finish(); the destructor stops and joins.
+template <typename T> class PipelineStage
+{
+public:
+    explicit PipelineStage(std::size_t capacity) : m_queue(capacity) {}
+    ~PipelineStage() { stop(); }
+    PipelineStage(const PipelineStage&) = delete;
+    PipelineStage& operator=(const PipelineStage&) = delete;
+
+    // `consume` takes each item; `drain` runs once after the last item of a normal finish.
+    template <typename Consume, typename Drain> void start(Consume consume, Drain drain)
+    {
+        m_thread = std::thread([this, consume, drain] {
+            try {
+                while (auto item = m_queue.pop())
+                    consume(std::move(*item));
+                if (!m_queue.aborted())
+                    drain();
+            } catch (...) {
+                m_failure = std::current_exception();
+                m_queue.abort();
+            }
+        });
+    }
+
+    bool running() const { return m_thread.joinable(); }
+
+    void push(T item)
+    {
+        if (!m_queue.push(std::move(item))) {
+            stop();
+            rethrowFailure();
+        }
+    }
+
+    // Lets the stage take what is queued and drain, and waits for it.
+    void finish()
+    {
+        if (!m_thread.joinable())
+            return;
+        m_queue.close();
+        m_thread.join();
+        if (m_failure)
+            std::rethrow_exception(m_failure);
+    }
+
+    void stop() noexcept
+    {
+        m_queue.abort();
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+private:
+    void rethrowFailure()
+    {
+        if (m_failure)
+            std::rethrow_exception(m_failure);
+        throw std::runtime_error("an encoding stage stopped");
+    }
+
+    FrameQueue<T> m_queue;
+    std::thread m_thread;
+    std::exception_ptr m_failure;
+};
+
+} // namespace quillora::encoder
