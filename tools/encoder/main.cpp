@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -66,9 +67,12 @@ mode_t outputMode(const std::string& output)
 
 bool windowWanted()
 {
+    // A window nobody can see (no display, or an off-screen platform) could never be answered.
+    const QString platform = qEnvironmentVariable("QT_QPA_PLATFORM");
+    if (platform == "offscreen" || platform == "minimal")
+        return false;
     return qEnvironmentVariableIsSet("QUILLORA_PROGRESS_WINDOW") &&
-           (qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ||
-            qEnvironmentVariableIsSet("QT_QPA_PLATFORM"));
+           (qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY"));
 }
 
 // The encode itself: into an unnamed file beside the output, put in place only when complete,
@@ -95,8 +99,10 @@ public:
     {
         setWindowTitle("Quillora - Encoding");
         auto* layout = new QVBoxLayout(this);
-        layout->addWidget(new QLabel("From: " + QString::fromStdString(o.input)));
-        layout->addWidget(new QLabel("To: " + QString::fromStdString(o.output)));
+        layout->addWidget(
+            new QLabel("From: " + QFileInfo(QString::fromStdString(o.input)).absoluteFilePath()));
+        layout->addWidget(
+            new QLabel("To: " + QFileInfo(QString::fromStdString(o.output)).absoluteFilePath()));
         m_bar = new QProgressBar;
         m_bar->setRange(0, 1000);
         layout->addWidget(m_bar);
@@ -120,6 +126,8 @@ public:
         }
         m_status->setText(text + QString(" - speed %1x").arg(speed, 0, 'f', 1));
     }
+
+    void showFailure() { m_status->setText("The encode did not finish."); }
 
     bool finished = false;
 
@@ -160,13 +168,17 @@ int runWithWindow(int argc, char** argv, const EncoderOptions& options, bool mus
         } catch (const std::exception& error) {
             failure = error.what();
         }
-        QMetaObject::invokeMethod(&application, [] { QApplication::quit(); });
+        // exit(), not quit(): quit() would ask the window to close, and it asks the user.
+        QMetaObject::invokeMethod(&window, [&window] {
+            window.finished = true;
+            QCoreApplication::exit(0);
+        });
     });
     QApplication::exec();
     worker.join();
-    window.finished = true;
     if (!failure.empty()) {
         std::cerr << "ffmpeg: " << failure << "\n";
+        window.showFailure();
         if (failure != "cancelled")
             QMessageBox::critical(&window, "Quillora",
                                   "The encode failed: " + QString::fromStdString(failure));
