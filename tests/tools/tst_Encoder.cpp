@@ -200,6 +200,37 @@ private slots:
                                         "-t", "2",         "-c:v", "mpeg1video",
                                         "-f", "mpeg1video"}
             << " -b 468kb/s -r 25 -s 320x240 -an " << false << true << 0.0;
+        if (qEnvironmentVariable("QUILLORA_HEAVY") != "1")
+            return;
+        // Longer and larger sources, run with the "heavy" label.
+        QTest::newRow("mpeg-1 system stream, 60 s")
+            << "long.mpg" << QStringList{"-f",   "lavfi", "-i",   "testsrc2=size=352x288:rate=25",
+                                         "-f",   "lavfi", "-i",   "sine",
+                                         "-t",   "60",    "-c:v", "mpeg1video",
+                                         "-b:v", "1.5M",  "-c:a", "mp2",
+                                         "-f",   "mpeg"}
+            << " -b 768kb/s -r 25 -s 480x360 -ar 44100Hz -ab 96 -ac 2 " << true << true << 0.08;
+        QTest::newRow("mp4 h.264 1080p, 20 s")
+            << "hd.mp4"
+            << QStringList{"-f",      "lavfi",     "-i",   "testsrc2=size=1920x1080:rate=30",
+                           "-f",      "lavfi",     "-i",   "sine=sample_rate=48000",
+                           "-t",      "20",        "-c:v", "libx264",
+                           "-preset", "ultrafast", "-c:a", "aac"}
+            << " -b 1600kb/s -r 25 -s 800x600 -ar 44100Hz -ab 128 -ac 2 " << true << true << 0.08;
+        QTest::newRow("wmv with wma, 30 s")
+            << "long.wmv" << QStringList{"-f",   "lavfi", "-i",   "testsrc2=size=640x480:rate=25",
+                                         "-f",   "lavfi", "-i",   "sine",
+                                         "-t",   "30",    "-c:v", "wmv2",
+                                         "-c:a", "wmav2"}
+            << " -b 468kb/s -r 25 -s 640x480  -deinterlace -ar 11025Hz -ab 32 -ac 1 " << true
+            << true << 0.08;
+        QTest::newRow("mkv vp8 vorbis, 30 s")
+            << "long.mkv"
+            << QStringList{"-f",        "lavfi",    "-i",   "testsrc2=size=640x360:rate=24",
+                           "-f",        "lavfi",    "-i",   "sine",
+                           "-t",        "30",       "-c:v", "libvpx",
+                           "-deadline", "realtime", "-c:a", "libvorbis"}
+            << " -b 320kb/s -r 25 -s 320x240 -ar 22050Hz -ab 64 -ac 2 " << true << true << 0.08;
     }
 
     void encodes()
