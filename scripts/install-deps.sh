@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     # build
-    cmake ninja-build g++ pkg-config clang clang-format
+    cmake ninja-build g++ pkg-config clang clang-format libclang-rt-14-dev
     qt6-base-dev qt6-qpa-plugins libgl-dev
     libavformat-dev libavcodec-dev libavfilter-dev libswscale-dev libswresample-dev libavutil-dev
     # run: the window font and a display for the window checks

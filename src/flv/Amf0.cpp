@@ -124,9 +124,9 @@ private:
         return bytes(length);
     }
 
-    std::vector<std::pair<std::string, AmfValue>> properties(int depth)
+    AmfProperties properties(int depth)
     {
-        std::vector<std::pair<std::string, AmfValue>> result;
+        AmfProperties result;
         for (;;) {
             std::string key = shortString();
             need(1);
@@ -157,8 +157,7 @@ void renderKey(const std::string& key, std::string& out)
     out += key;
 }
 
-void renderProperties(const std::vector<std::pair<std::string, AmfValue>>& properties,
-                      std::string& out)
+void renderProperties(const AmfProperties& properties, std::string& out)
 {
     for (const auto& [key, value] : properties) {
         renderKey(key, out);
@@ -206,14 +205,14 @@ AmfValue AmfValue::makeDate(double milliseconds)
     a.number = milliseconds;
     return a;
 }
-AmfValue AmfValue::makeEcmaArray(std::vector<std::pair<std::string, AmfValue>> properties)
+AmfValue AmfValue::makeEcmaArray(AmfProperties properties)
 {
     AmfValue a;
     a.type = AmfType::EcmaArray;
     a.properties = std::move(properties);
     return a;
 }
-AmfValue AmfValue::makeObject(std::vector<std::pair<std::string, AmfValue>> properties)
+AmfValue AmfValue::makeObject(AmfProperties properties)
 {
     AmfValue a = makeEcmaArray(std::move(properties));
     a.type = AmfType::Object;

@@ -16,7 +16,7 @@ namespace quillora::flv {
 
 namespace {
 
-using Properties = std::vector<std::pair<std::string, AmfValue>>;
+using Properties = AmfProperties;
 
 double seconds(std::uint32_t milliseconds)
 {

@@ -9,6 +9,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+
+#include <csignal>
 
 namespace {
 QString tool()
@@ -246,6 +249,50 @@ private slots:
             QCOMPARE(QDir(local.path()).entryList(QDir::Files | QDir::Hidden),
                      QStringList{"bad.flv"});
         }
+    }
+
+    // Killed at any moment, the file is either the old one, byte for byte, or the complete new
+    // one, and nothing else is left in the folder.
+    void killDuringWriteLeavesOneWholeFile()
+    {
+        const QString big = path("big.flv");
+        if (!QFile::exists(big)) {
+            // A long file made fast: the same short encode joined 250 times.
+            QFile list(path("list.txt"));
+            QVERIFY(list.open(QIODevice::WriteOnly));
+            const QByteArray line = "file '" + sorensonMp3().toUtf8() + "'\n";
+            for (int i = 0; i < 250; ++i)
+                list.write(line);
+            list.close();
+            QCOMPARE(run("ffmpeg", {"-v", "error", "-f", "concat", "-safe", "0", "-i",
+                                    list.fileName(), "-c", "copy", big})
+                         .exitCode,
+                     0);
+        }
+        const QByteArray original = contents(big);
+        QVERIFY(original.size() > 20'000'000);
+        int oldSeen = 0, newSeen = 0;
+        for (int delay : {0, 2, 5, 10, 20, 40, 80, 160}) {
+            QTemporaryDir local;
+            const QString target = local.path() + "/movie.flv";
+            QVERIFY(QFile::copy(big, target));
+            QProcess p;
+            p.start(tool(), {"-U", target});
+            QVERIFY(p.waitForStarted());
+            QThread::msleep(delay);
+            ::kill(pid_t(p.processId()), SIGKILL);
+            p.waitForFinished();
+            QCOMPARE(QDir(local.path()).entryList(QDir::Files | QDir::Hidden),
+                     QStringList{"movie.flv"});
+            const QByteArray now = contents(target);
+            if (now == original) {
+                ++oldSeen;
+            } else {
+                ++newSeen;
+                QVERIFY(runProgram("flvmeta", {"--check", target}).out.contains("0 error(s)"));
+            }
+        }
+        qInfo() << "old file kept" << oldSeen << "times, new file complete" << newSeen << "times";
     }
 
     void fullDiskLeavesOriginal()
