@@ -4,6 +4,9 @@
 
 #include <array>
 #include <cerrno>
+#include <cstring>
+#include <limits>
+#include <sys/mman.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -16,42 +19,88 @@ constexpr std::uint32_t maxScriptRead = 16u << 20;
 // Enough of a video tag for every picture header but AVC's configuration record.
 constexpr std::size_t videoPrefix = 32;
 
-void readAt(int fd, std::uint64_t offset, std::uint8_t* buffer, std::size_t length)
+// Random access to the file being scanned. Mapped, the scan touches only the pages that hold
+// tag headers and makes no system call per tag; where mapping fails it reads with pread.
+class FileView
 {
-    while (length > 0) {
-        const ssize_t n = ::pread(fd, buffer, length, static_cast<off_t>(offset));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            throw std::system_error(errno, std::generic_category(), "read");
-        }
-        if (n == 0)
-            throw FormatError(offset, "file ends early");
-        buffer += n;
-        offset += static_cast<std::uint64_t>(n);
-        length -= static_cast<std::size_t>(n);
+public:
+    FileView(int fd, std::uint64_t size) : m_fd(fd), m_size(size)
+    {
+        if (size == 0 || size > std::numeric_limits<std::size_t>::max())
+            return;
+        void* map = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_PRIVATE, fd, 0);
+        if (map != MAP_FAILED)
+            m_map = static_cast<const std::uint8_t*>(map);
     }
-}
+    ~FileView()
+    {
+        if (m_map)
+            ::munmap(const_cast<std::uint8_t*>(m_map), static_cast<std::size_t>(m_size));
+    }
+    FileView(const FileView&) = delete;
+    FileView& operator=(const FileView&) = delete;
 
-std::vector<std::uint8_t> readBody(int fd, std::uint64_t offset, std::uint32_t size)
-{
-    std::vector<std::uint8_t> body(size);
-    if (size)
-        readAt(fd, offset, body.data(), size);
-    return body;
-}
+    // Callers stay within the file size they were given.
+    void read(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) const
+    {
+        if (m_map) {
+            std::memcpy(buffer, m_map + offset, length);
+            return;
+        }
+        while (length > 0) {
+            const ssize_t n = ::pread(m_fd, buffer, length, static_cast<off_t>(offset));
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                throw std::system_error(errno, std::generic_category(), "read");
+            }
+            if (n == 0)
+                throw FormatError(offset, "file ends early");
+            buffer += n;
+            offset += static_cast<std::uint64_t>(n);
+            length -= static_cast<std::size_t>(n);
+        }
+    }
+
+    // The scan never goes back: pages before `offset` can leave our memory (they stay in the
+    // page cache), which keeps the peak small however large the file.
+    void release(std::uint64_t offset)
+    {
+        constexpr std::uint64_t step = 8u << 20;
+        if (!m_map || offset < m_released + step)
+            return;
+        const std::uint64_t end = offset & ~(step - 1);
+        ::madvise(const_cast<std::uint8_t*>(m_map) + m_released,
+                  static_cast<std::size_t>(end - m_released), MADV_DONTNEED);
+        m_released = end;
+    }
+
+    std::vector<std::uint8_t> body(std::uint64_t offset, std::uint32_t size) const
+    {
+        std::vector<std::uint8_t> bytes(size);
+        if (size)
+            read(offset, bytes.data(), size);
+        return bytes;
+    }
+
+private:
+    int m_fd;
+    std::uint64_t m_size;
+    const std::uint8_t* m_map = nullptr;
+    std::uint64_t m_released = 0;
+};
 
 class Scanner
 {
 public:
-    Scanner(int fd, std::uint64_t fileSize) : m_fd(fd), m_size(fileSize) {}
+    Scanner(int fd, std::uint64_t fileSize) : m_file(fd, fileSize), m_size(fileSize) {}
 
     FlvScan run()
     {
         std::array<std::uint8_t, headerSize + previousTagSizeBytes> header{};
         if (m_size < headerSize)
             throw FormatError(0, "not an FLV file (too short for a header)");
-        readAt(m_fd, 0, header.data(), headerSize);
+        m_file.read(0, header.data(), headerSize);
         if (header[0] != 'F' || header[1] != 'L' || header[2] != 'V')
             throw FormatError(0, "not an FLV file (no FLV signature)");
         const std::uint32_t dataOffset = toUInt32BE(&header[5]);
@@ -61,8 +110,10 @@ public:
             throw FormatError(dataOffset, "file ends before the first tag");
 
         std::uint64_t at = dataOffset + previousTagSizeBytes;
-        while (at < m_size)
+        while (at < m_size) {
             at = tag(at);
+            m_file.release(at);
+        }
         if (m_scan.tagCount == 0)
             throw FormatError(at, "the file holds no tags");
         closeRange(m_size);
@@ -77,7 +128,7 @@ private:
         std::array<std::uint8_t, tagHeaderSize + videoPrefix> buffer{};
         const std::size_t want =
             static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), m_size - at));
-        readAt(m_fd, at, buffer.data(), want);
+        m_file.read(at, buffer.data(), want);
 
         const int type = buffer[0] & 0x1f;
         const std::uint32_t dataSize = toUInt24BE(&buffer[1]);
@@ -87,7 +138,7 @@ private:
         if (end > m_size)
             throw FormatError(at, "tag runs past the end of the file");
         std::array<std::uint8_t, 4> trailer{};
-        readAt(m_fd, bodyAt + dataSize, trailer.data(), trailer.size());
+        m_file.read(bodyAt + dataSize, trailer.data(), trailer.size());
         if (toUInt32BE(trailer.data()) != tagHeaderSize + dataSize)
             throw FormatError(bodyAt + dataSize, "PreviousTagSize does not match the tag");
 
@@ -156,7 +207,7 @@ private:
         if (!m_scan.dimensions) {
             try {
                 if (codec == Avc && avcConfig)
-                    m_scan.dimensions = videoDimensions(readBody(m_fd, bodyAt, size));
+                    m_scan.dimensions = videoDimensions(m_file.body(bodyAt, size));
                 else if (codec != Avc)
                     m_scan.dimensions = videoDimensions(prefix);
             } catch (const FormatError& error) {
@@ -189,7 +240,7 @@ private:
             m_scan.dataTagBytes += tagHeaderSize + size;
             return true;
         }
-        const auto body = readBody(m_fd, bodyAt, size);
+        const auto body = m_file.body(bodyAt, size);
         std::size_t at = 0;
         std::string name;
         try {
@@ -237,7 +288,7 @@ private:
         m_openRange = false;
     }
 
-    int m_fd;
+    FileView m_file;
     std::uint64_t m_size;
     FlvScan m_scan;
     bool m_openRange = false;
