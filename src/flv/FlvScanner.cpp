@@ -174,6 +174,7 @@ private:
             m_scan.sawTimestamp = true;
         }
         m_scan.lastTimestamp = std::max(m_scan.lastTimestamp, timestamp);
+        m_scan.lastTagTimestamp = timestamp;
     }
 
     void video(std::uint64_t at, std::uint64_t bodyAt, std::uint32_t size, std::uint32_t timestamp,
@@ -197,12 +198,17 @@ private:
         const bool avcConfig = codec == Avc && prefix.size() > 1 && prefix[1] == 0;
         // The AVC configuration is marked as a key frame and is where a player must start.
         const bool keyframe = frameType == 1;
-        if (keyframe)
+        // One seek point a time: the first key frame of a timestamp is where playing starts
+        // (an AVC configuration and its picture share one).
+        if (keyframe &&
+            (m_scan.keyframes.empty() || m_scan.keyframes.back().seconds != timestamp / 1000.0))
             m_scan.keyframes.push_back({timestamp / 1000.0, m_scan.keptBytes});
         if (!avcConfig)
             m_scan.lastVideoIsKeyframe = keyframe;
-        // Bytes before the frame data: codec byte, and AVC's packet type and composition time.
-        m_scan.videoHeaderBytes += codec == Avc ? 5 : 1;
+        if (timestamp != m_scan.lastVideoTagTimestamp) {
+            m_scan.previousVideoTagTimestamp = m_scan.lastVideoTagTimestamp;
+            m_scan.lastVideoTagTimestamp = timestamp;
+        }
 
         if (!m_scan.dimensions) {
             try {
@@ -224,10 +230,13 @@ private:
         m_scan.audioBytes += size;
         m_scan.audioTagBytes += tagHeaderSize + size;
         m_scan.lastAudioTimestamp = std::max(m_scan.lastAudioTimestamp, timestamp);
+        if (timestamp != m_scan.lastAudioTagTimestamp) {
+            m_scan.previousAudioTagTimestamp = m_scan.lastAudioTagTimestamp;
+            m_scan.lastAudioTagTimestamp = timestamp;
+        }
         if (prefix.empty())
             return;
         m_scan.audioCodec = prefix[0] >> 4;
-        m_scan.audioHeaderBytes += m_scan.audioCodec == 10 ? 2 : 1; // AAC adds its packet type
         m_scan.audioRateCode = (prefix[0] >> 2) & 0x03;
         m_scan.audio16Bit = prefix[0] & 0x02;
         m_scan.stereo = prefix[0] & 0x01;

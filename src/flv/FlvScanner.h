@@ -38,8 +38,11 @@ struct FlvScan
     std::uint64_t tagCount = 0;
 
     std::uint64_t videoTags = 0, audioTags = 0;
-    std::uint64_t videoBytes = 0, audioBytes = 0;             // tag bodies
-    std::uint64_t videoHeaderBytes = 0, audioHeaderBytes = 0; // codec headers within them
+    std::uint64_t videoBytes = 0, audioBytes = 0; // tag bodies
+    // Timestamps in file order: of the last tag, and each stream's last two distinct ones.
+    std::uint32_t lastTagTimestamp = 0;
+    std::uint32_t lastVideoTagTimestamp = 0, previousVideoTagTimestamp = 0;
+    std::uint32_t lastAudioTagTimestamp = 0, previousAudioTagTimestamp = 0;
     // Tags with their headers, without trailers; script data other than onMetaData.
     std::uint64_t videoTagBytes = 0, audioTagBytes = 0, dataTagBytes = 0;
     std::uint32_t firstTimestamp = 0, lastTimestamp = 0;

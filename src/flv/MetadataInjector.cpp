@@ -23,11 +23,18 @@ double seconds(std::uint32_t milliseconds)
     return milliseconds / 1000.0;
 }
 
-// The payload rate as the common checkers compute it: frame data without the codec headers of
-// each tag, in units of 1024 bits per second.
-double payloadRate(std::uint64_t bodyBytes, std::uint64_t headerBytes, double duration)
+// Data rates as the common checker (flvmeta) computes them, so that the two agree: tag bodies
+// less one codec byte a tag, in 1024 bits per second, over the last tag's time plus the last
+// frame interval of the audio (or, without audio, the video).
+double checkerRate(std::uint64_t bodyBytes, std::uint64_t tags, const FlvScan& scan)
 {
-    const std::uint64_t payload = bodyBytes > headerBytes ? bodyBytes - headerBytes : 0;
+    const bool audio = scan.audioTags > 0;
+    const std::uint32_t last = audio ? scan.lastAudioTagTimestamp : scan.lastVideoTagTimestamp;
+    const std::uint32_t previous =
+        audio ? scan.previousAudioTagTimestamp : scan.previousVideoTagTimestamp;
+    const double interval = last > previous ? seconds(last - previous) : 0.0;
+    const double duration = seconds(scan.lastTagTimestamp) + interval;
+    const std::uint64_t payload = bodyBytes > tags ? bodyBytes - tags : 0;
     return duration > 0 ? payload * 8.0 / 1024.0 / duration : 0.0;
 }
 
@@ -134,16 +141,16 @@ AmfValue buildMetadata(const FlvScan& scan, std::uint64_t metadataTagBytes, doub
         }
         if (frameRate > 0)
             p.emplace_back("framerate", AmfValue::makeNumber(std::round(frameRate * 1000) / 1000));
-        p.emplace_back("videodatarate", AmfValue::makeNumber(payloadRate(
-                                            scan.videoBytes, scan.videoHeaderBytes, duration)));
+        p.emplace_back("videodatarate",
+                       AmfValue::makeNumber(checkerRate(scan.videoBytes, scan.videoTags, scan)));
         p.emplace_back("videocodecid", AmfValue::makeNumber(scan.videoCodec));
         p.emplace_back("videosize", AmfValue::makeNumber(double(scan.videoTagBytes)));
     }
     if (hasAudio) {
         static constexpr double rates[] = {5500, 11025, 22050, 44100};
         // AAC always says 44 kHz in the tag; the real rate is in its own configuration.
-        p.emplace_back("audiodatarate", AmfValue::makeNumber(payloadRate(
-                                            scan.audioBytes, scan.audioHeaderBytes, duration)));
+        p.emplace_back("audiodatarate",
+                       AmfValue::makeNumber(checkerRate(scan.audioBytes, scan.audioTags, scan)));
         p.emplace_back("audiocodecid", AmfValue::makeNumber(scan.audioCodec));
         p.emplace_back("audiosamplerate", AmfValue::makeNumber(rates[scan.audioRateCode]));
         p.emplace_back("audiosamplesize", AmfValue::makeNumber(scan.audio16Bit ? 16 : 8));
