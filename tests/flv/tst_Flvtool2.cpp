@@ -267,6 +267,72 @@ private slots:
         QVERIFY(run("flvmeta", {"--check", in}).out.contains("0 error(s)"));
     }
 
+    // Past 2^24 ms (4 h 39 min) a timestamp needs its extension byte.
+    void extendedTimestamps()
+    {
+        const QByteArray header("FLV\x01\x04\x00\x00\x00\x09\x00\x00\x00\x00", 13);
+        // MP3 tags of two bytes at 0 and at 5 h (18,000,000 ms = 0x0112A880).
+        const QByteArray first("\x08\x00\x00\x02\x00\x00\x00\x00\x00\x00\x00\x2e\xff"
+                               "\x00\x00\x00\x0d",
+                               17);
+        const QByteArray late("\x08\x00\x00\x02\x12\xa8\x80\x01\x00\x00\x00\x2e\xff"
+                              "\x00\x00\x00\x0d",
+                              17);
+        const QString in = path("five-hours.flv");
+        write(in, header + first + late);
+        QCOMPARE(run(tool(), {"-U", in}).exitCode, 0);
+        const ProgramRun printed = run(tool(), {"-P", in});
+        QCOMPARE(metadataValue(printed.out, "lasttimestamp"), "18000");
+    }
+
+    // Offsets past 4 GB: a sparse file of 16 MB tags, checked only with the heavy label.
+    void offsetsPastFourGigabytes()
+    {
+        if (qEnvironmentVariable("QUILLORA_HEAVY") != "1")
+            QSKIP("heavy: set QUILLORA_HEAVY=1");
+        QTemporaryDir local;
+        const QString in = local.path() + "/big.flv";
+        QFile f(in);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray("FLV\x01\x01\x00\x00\x00\x09\x00\x00\x00\x00", 13));
+        const quint32 body = 0xfffff0;
+        qint64 at = 13;
+        for (int i = 0; i < 260; ++i) {
+            // A key frame of Sorenson H.263 every tag, one a second; the rest of the body is
+            // left as a hole.
+            QByteArray tag;
+            tag += char(9);
+            tag += char(body >> 16) + QByteArray(1, char(body >> 8)) + char(body);
+            const quint32 ms = quint32(i) * 1000;
+            tag += char(ms >> 16) + QByteArray(1, char(ms >> 8)) + char(ms) + char(ms >> 24);
+            tag += QByteArray(3, '\0');
+            tag += QByteArray("\x12\x00\x00\x84\x00\x50\x3c\x00", 8);
+            QVERIFY(f.seek(at));
+            f.write(tag);
+            at += 11 + body;
+            QVERIFY(f.seek(at));
+            const quint32 size = 11 + body;
+            f.write(QByteArray(1, char(size >> 24)) + char(size >> 16) + char(size >> 8) +
+                    char(size));
+            at += 4;
+        }
+        f.close();
+        QVERIFY(QFileInfo(in).size() > (qint64(1) << 32));
+        const QString out = local.path() + "/out.flv";
+        const ProgramRun r = run(tool(), {"-U", in, out});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        const ProgramRun printed = run(tool(), {"-P", out});
+        QCOMPARE(metadataValue(printed.out, "filesize"), QString::number(QFileInfo(out).size()));
+        const double lastKeyframe = metadataValue(printed.out, "lastkeyframelocation").toDouble();
+        QVERIFY(lastKeyframe > 4294967296.0);
+        QFile written(out);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QVERIFY(written.seek(qint64(lastKeyframe)));
+        const QByteArray tag = written.read(12);
+        QCOMPARE(int(tag[0]), 9);
+        QCOMPARE(int(quint8(tag[11])), 0x12);
+    }
+
     void injectingTwiceIsStable()
     {
         const QString once = path("once.flv"), twice = path("twice.flv");
