@@ -1,0 +1,138 @@
+// AMF0 values round-trip, and picture sizes from hand-made video tag bodies.
+#include "flv/Amf0.h"
+#include "flv/Bytes.h"
+#include "flv/VideoDimensions.h"
+
+#include <QTest>
+
+using namespace quillora::flv;
+
+namespace {
+bool same(const AmfValue& a, const AmfValue& b)
+{
+    if (a.type != b.type || a.number != b.number || a.boolean != b.boolean ||
+        a.string != b.string || a.timezone != b.timezone ||
+        a.properties.size() != b.properties.size() || a.elements.size() != b.elements.size())
+        return false;
+    for (std::size_t i = 0; i < a.properties.size(); ++i)
+        if (a.properties[i].key != b.properties[i].key ||
+            !same(a.properties[i].value, b.properties[i].value))
+            return false;
+    for (std::size_t i = 0; i < a.elements.size(); ++i)
+        if (!same(a.elements[i], b.elements[i]))
+            return false;
+    return true;
+}
+
+std::vector<std::uint8_t> bytes(std::initializer_list<int> values)
+{
+    std::vector<std::uint8_t> v;
+    for (int b : values)
+        v.push_back(static_cast<std::uint8_t>(b));
+    return v;
+}
+} // namespace
+
+class TestFlvFormat : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void amfRoundTrip()
+    {
+        const AmfValue value = AmfValue::makeEcmaArray({
+            {"duration", AmfValue::makeNumber(12.345)},
+            {"stereo", AmfValue::makeBoolean(true)},
+            {"title", AmfValue::makeString("Fête à Zürich")},
+            {"long", AmfValue::makeString(std::string(70000, 'x'))},
+            {"date", AmfValue::makeDate(1.7e12)},
+            {"keyframes",
+             AmfValue::makeObject({{"times", AmfValue::makeStrictArray({AmfValue::makeNumber(0),
+                                                                        AmfValue::makeNumber(2)})},
+                                   {"empty", AmfValue::makeStrictArray({})}})},
+        });
+        std::string rendered;
+        renderAmf(value, rendered);
+        std::size_t at = 0;
+        const auto* data = reinterpret_cast<const std::uint8_t*>(rendered.data());
+        const AmfValue parsed = parseAmf({data, rendered.size()}, at);
+        QCOMPARE(at, rendered.size());
+        QVERIFY(same(parsed, value));
+    }
+
+    void amfRefusals_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::newRow("number cut short") << QByteArray("\x00\x40\x00", 3);
+        QTest::newRow("string longer than data") << QByteArray("\x02\x00\x09"
+                                                               "abc",
+                                                               6);
+        QTest::newRow("object without end") << QByteArray("\x03\x00\x01"
+                                                          "a\x01\x01",
+                                                          6);
+        QTest::newRow("strict array count too large") << QByteArray("\x0a\xff\xff\xff\xff\x05", 6);
+        QTest::newRow("unknown marker") << QByteArray("\x11", 1);
+        QByteArray deep;
+        for (int i = 0; i < 200; ++i)
+            deep += QByteArray("\x0a\x00\x00\x00\x01", 5);
+        QTest::newRow("nested too deeply") << deep;
+    }
+
+    void amfRefusals()
+    {
+        QFETCH(QByteArray, data);
+        std::size_t at = 0;
+        QVERIFY_THROWS_EXCEPTION(FormatError,
+                                 parseAmf({reinterpret_cast<const std::uint8_t*>(data.constData()),
+                                           std::size_t(data.size())},
+                                          at));
+    }
+
+    void dimensions_data()
+    {
+        QTest::addColumn<std::vector<std::uint8_t>>("body");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        // Sorenson H.263: 17-bit start code 0000 0000 0000 0000 1, version, temporal reference,
+        // then the size code in bits 30-32.
+        QTest::newRow("h263 8-bit size")
+            << bytes({0x12, 0x00, 0x00, 0x84, 0x00, 0x50, 0x3c, 0x00}) << 160 << 120;
+        QTest::newRow("h263 16-bit size")
+            << bytes({0x12, 0x00, 0x00, 0x84, 0x00, 0x81, 0x90, 0x01, 0x2c, 0x00}) << 800 << 600;
+        QTest::newRow("h263 code 2 CIF")
+            << bytes({0x12, 0x00, 0x00, 0x84, 0x01, 0x00}) << 352 << 288;
+        QTest::newRow("h263 code 5 QVGA")
+            << bytes({0x12, 0x00, 0x00, 0x84, 0x02, 0x80}) << 320 << 240;
+        // Screen video: block width 4 bits, width 12 bits, block height, height.
+        QTest::newRow("screen video") << bytes({0x13, 0x31, 0x40, 0x30, 0xf0}) << 320 << 240;
+        QTest::newRow("screen video 2") << bytes({0x16, 0x30, 0xc8, 0x30, 0x96}) << 200 << 150;
+        // VP6 key frame (filter header set, no separated coefficients): 23x18 macroblocks,
+        // cropped by 8 on the right and 0 at the bottom.
+        QTest::newRow("vp6 adjusted")
+            << bytes({0x14, 0x80, 0x00, 0x46, 0x12, 0x17, 0x12, 0x17}) << 360 << 288;
+        QTest::newRow("vp6 alpha")
+            << bytes({0x15, 0x00, 0x00, 0x00, 0x10, 0x00, 0x46, 0x0f, 0x14, 0x0f, 0x14}) << 320
+            << 240;
+    }
+
+    void dimensions()
+    {
+        QFETCH(std::vector<std::uint8_t>, body);
+        QFETCH(int, width);
+        QFETCH(int, height);
+        const auto d = videoDimensions(body);
+        QVERIFY(d);
+        QCOMPARE(int(d->width), width);
+        QCOMPARE(int(d->height), height);
+    }
+
+    void noDimensionsWithoutAPicture()
+    {
+        // A VP6 inter frame and an AVC picture carry no size.
+        QVERIFY(!videoDimensions(bytes({0x24, 0x00, 0x80, 0x00})));
+        QVERIFY(!videoDimensions(bytes({0x27, 0x01, 0x00, 0x00, 0x00, 0x00})));
+    }
+};
+
+QTEST_APPLESS_MAIN(TestFlvFormat)
+#include "tst_FlvFormat.moc"
