@@ -30,8 +30,15 @@ enum ExitCode { Success = 0, Failed = 1, UsageFailure = 2, Declined = 3 };
 
 std::atomic<bool> cancelRequested{false};
 
-void onSignal(int)
+std::atomic<bool> encoding{false};
+
+// During the encode a signal cancels it cleanly; at any other moment (a question or a failure
+// message waiting for an answer) it ends the process, as the signal means. Either way the
+// unnamed output file vanishes with us. A second signal never waits.
+void onSignal(int signal)
 {
+    if (!encoding || cancelRequested)
+        _exit(128 + signal);
     cancelRequested = true;
 }
 
@@ -80,7 +87,14 @@ bool windowWanted()
 void encodeSafely(const EncoderOptions& options, const ProgressCallback& progress)
 {
     quillora::flv::SafeOutput output(options.output, outputMode(options.output));
-    transcode(options, output.fd(), cancelRequested, progress);
+    encoding = true;
+    try {
+        transcode(options, output.fd(), cancelRequested, progress);
+    } catch (...) {
+        encoding = false;
+        throw;
+    }
+    encoding = false;
     output.commit();
 }
 
