@@ -77,10 +77,6 @@ bool ToolRunner::run(const encoding::CommandLine& command, const Messages& messa
     environment.insert(m_extraEnvironment);
     process.setProcessEnvironment(environment);
 
-    QEventLoop loop;
-    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
-    InputBlocker blocker;
-
     process.start(QIODevice::ReadWrite);
     if (!process.waitForStarted(-1)) {
         const int code = startFailureCode(command.program);
@@ -91,8 +87,13 @@ bool ToolRunner::run(const encoding::CommandLine& command, const Messages& messa
     process.closeWriteChannel();
     ProcessId = process.processId();
 
-    if (process.state() != QProcess::NotRunning)
+    if (process.state() != QProcess::NotRunning) {
+        // Only the wait blocks input: the message boxes that follow must take their answer.
+        QEventLoop loop;
+        QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+        InputBlocker blocker;
         loop.exec();
+    }
 
     // A tool killed by a signal has no exit code; like a crash on other systems, it failed.
     ExitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : killedExitCode;

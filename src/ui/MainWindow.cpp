@@ -50,11 +50,13 @@ QFont tahoma(qreal pointSize, bool bold = false)
     return font;
 }
 
-// Controls inside a frame would otherwise inherit its dark red caption colour.
+// Controls inside a frame would otherwise inherit its dark red caption colour. The disabled
+// colours stay the style's, so a disabled control still looks disabled.
 void setColour(QWidget* widget, QPalette::ColorRole role, const QColor& colour)
 {
     QPalette palette = widget->palette();
-    palette.setColor(role, colour);
+    palette.setColor(QPalette::Active, role, colour);
+    palette.setColor(QPalette::Inactive, role, colour);
     widget->setPalette(palette);
 }
 

@@ -4,6 +4,7 @@
 #include "../fakes/FakeNotifier.h"
 #include "../fakes/FakeTools.h"
 
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
@@ -168,6 +169,31 @@ private slots:
         QCOMPARE(notifier.texts(), QStringList{"FLV ENCODED!"});
     }
 
+    // Input is held back only while the tool runs: the message box that reports how it ended
+    // must be answerable.
+    void messageBoxesTakeInput()
+    {
+        struct ClickingNotifier : Notifier
+        {
+            bool clickArrived = false;
+            int show(const QString&, Icon, Buttons, const QString&) override
+            {
+                QPushButton button("OK");
+                button.show();
+                QObject::connect(&button, &QPushButton::clicked, [this] { clickArrived = true; });
+                QTest::mouseClick(&button, Qt::LeftButton);
+                return AnswerOk;
+            }
+        } notifier;
+        FakeAppDir app;
+        ToolRunner runner(notifier);
+        runner.RunEncoder(encoderCommand(app, {}));
+        QVERIFY(notifier.clickArrived);
+        notifier.clickArrived = false;
+        runner.RunEncoder({"x", app.path() + "/absent", {}});
+        QVERIFY(notifier.clickArrived);
+    }
+
     void systemErrorText_data()
     {
         QTest::addColumn<int>("code");
@@ -185,5 +211,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestToolRunner)
+QTEST_MAIN(TestToolRunner)
 #include "tst_ToolRunner.moc"

@@ -271,10 +271,14 @@ private slots:
         setSelections("/v/a.avi", "/o/", "a.flv");
         auto* encode = control<QPushButton>("cmdEncode");
         bool disabledDuringRun = false;
+        bool looksDisabled = false;
         int repaintsHandled = 0;
         bool closeAsked = false;
         QTimer::singleShot(150, [&] {
             disabledDuringRun = !encode->isEnabled();
+            const QPalette& p = encode->palette();
+            looksDisabled = p.color(QPalette::Disabled, QPalette::ButtonText) !=
+                            p.color(QPalette::Active, QPalette::ButtonText);
             // A click, keys and a close request during the run must have no effect.
             QTest::mouseClick(control<QPushButton>("cmdOutput"), Qt::LeftButton);
             QTest::keyClick(window, Qt::Key_I, Qt::AltModifier);
@@ -284,6 +288,7 @@ private slots:
         });
         QTest::mouseClick(encode, Qt::LeftButton);
         QVERIFY(disabledDuringRun);
+        QVERIFY(looksDisabled);
         QCOMPARE(repaintsHandled, 1);
         QTest::qWait(300);
         QVERIFY(choosers->titles.isEmpty());
