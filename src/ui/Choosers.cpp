@@ -4,6 +4,11 @@
 
 namespace quillora::ui {
 
+namespace {
+// Room for long names and the size and date columns.
+const QSize dialogSize(760, 460);
+} // namespace
+
 QString videoFileFilter()
 {
     return "Video Files (*.mpg *.mpeg *.mpv *.mps *.m2v *.m1v *.3gp *.avi *.wmv *.flv *.mov "
@@ -14,6 +19,7 @@ std::optional<QString> DialogChoosers::openFile(QWidget* owner, const QString& t
                                                 const QString& filter)
 {
     QFileDialog dialog(owner, title);
+    dialog.resize(dialogSize);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setNameFilter(filter);
@@ -27,6 +33,7 @@ std::optional<QString> DialogChoosers::openFile(QWidget* owner, const QString& t
 QString DialogChoosers::chooseFolder(QWidget* owner, const QString& title)
 {
     QFileDialog dialog(owner, title);
+    dialog.resize(dialogSize);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
