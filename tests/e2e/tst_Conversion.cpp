@@ -1,0 +1,126 @@
+// A whole conversion through the main window with the real encoder and metadata tool, from an
+// application folder and with file names as users have them.
+#include "ui/MainWindow.h"
+
+#include "../fakes/FakeNotifier.h"
+#include "../fakes/RunProgram.h"
+#include "../fakes/ScriptedChoosers.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace quillora;
+
+class TestConversion : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir root;
+    QString appDir, sourceDir, outputDir;
+
+    QJsonObject stream(const QString& file, const QString& type)
+    {
+        const ProgramRun probe =
+            runProgram("ffprobe", {"-v", "error", "-show_streams", "-of", "json", file});
+        for (const auto& s : QJsonDocument::fromJson(probe.out.toUtf8())["streams"].toArray())
+            if (s.toObject()["codec_type"].toString() == type)
+                return s.toObject();
+        return {};
+    }
+
+private slots:
+    void initTestCase()
+    {
+        // The application folder itself has a space in its path.
+        appDir = root.path() + "/Quillora app";
+        sourceDir = root.path() + "/My \"Videos\" $HOME `x` Zürich";
+        outputDir = root.path() + "/Out 'put' $dir ø";
+        for (const QString& d : {appDir, sourceDir, outputDir})
+            QVERIFY(QDir().mkpath(d));
+        const QString bin = qEnvironmentVariable("QUILLORA_BIN_DIR");
+        for (const char* tool : {"ffmpeg", "flvtool2"})
+            QVERIFY(QFile::copy(bin + "/" + tool, appDir + "/" + tool));
+    }
+
+    void conversion_data()
+    {
+        QTest::addColumn<QString>("sourceName");
+        QTest::addColumn<bool>("isVideo");
+        QTest::newRow("video") << "Fête d'été $1 (clip).avi" << true;
+        QTest::newRow("not a video") << "notes about \"it\".avi" << false;
+    }
+
+    void conversion()
+    {
+        QFETCH(QString, sourceName);
+        QFETCH(bool, isVideo);
+        const QString source = sourceDir + "/" + sourceName;
+        if (isVideo) {
+            QCOMPARE(runProgram("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
+                                           "testsrc=size=352x288:rate=25", "-f", "lavfi", "-i",
+                                           "sine=sample_rate=44100", "-t", "3", "-c:v", "mpeg4",
+                                           "-c:a", "pcm_s16le", source})
+                         .exitCode,
+                     0);
+        } else {
+            QFile text(source);
+            QVERIFY(text.open(QIODevice::WriteOnly));
+            text.write("This is a shopping list, not a video.\n");
+        }
+
+        const QStringList before = QDir(outputDir).entryList(QDir::Files | QDir::Hidden);
+        FakeNotifier notifier;
+        ScriptedChoosers choosers;
+        choosers.files = {source};
+        choosers.folders = {outputDir};
+        ui::MainWindow window(notifier, choosers, appDir);
+        window.fillSettingLists();
+        window.BuildEncodeOptions();
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        QTest::mouseClick(window.findChild<QPushButton*>("cmdInput"), Qt::LeftButton);
+        QTest::mouseClick(window.findChild<QPushButton*>("cmdOutput"), Qt::LeftButton);
+        window.findChild<QComboBox*>("cmbVideoWindow")->setCurrentText("320x240");
+        window.findChild<QComboBox*>("cmbAudioChannels")->setCurrentText("Stereo");
+        auto* encode = window.findChild<QPushButton*>("cmdEncode");
+        QTest::mouseClick(encode, Qt::LeftButton);
+
+        const QString proposed = window.findChild<QLineEdit*>("txtFileTitle")->text();
+        const QString output = outputDir + "/" + proposed;
+        QVERIFY(encode->isEnabled());
+        if (!isVideo) {
+            QCOMPARE(notifier.texts(),
+                     QStringList{"THE ENCODING FAILED DUE TO A DAMAGED VIDEO FILE!"});
+            QVERIFY(!QFile::exists(output));
+            QCOMPARE(QDir(outputDir).entryList(QDir::Files | QDir::Hidden), before);
+            return;
+        }
+        QCOMPARE(proposed, "Fête d'été $1 (clip).flv");
+        QCOMPARE(notifier.texts(), QStringList({"FLV ENCODED!", "METADATA INJECTED!"}));
+        const QJsonObject video = stream(output, "video");
+        const QJsonObject audio = stream(output, "audio");
+        QCOMPARE(video["codec_name"].toString(), "flv1");
+        QCOMPARE(video["width"].toInt(), 320);
+        QCOMPARE(video["height"].toInt(), 240);
+        QCOMPARE(video["r_frame_rate"].toString(), "25/1");
+        QCOMPARE(audio["codec_name"].toString(), "mp3");
+        QCOMPARE(audio["sample_rate"].toString(), "22050");
+        QCOMPARE(audio["channels"].toInt(), 2);
+        const ProgramRun check = runProgram("flvmeta", {"--check", output});
+        QVERIFY2(check.out.contains("0 error(s), 0 warning(s)"), qPrintable(check.out));
+    }
+};
+
+QTEST_MAIN(TestConversion)
+#include "tst_Conversion.moc"
