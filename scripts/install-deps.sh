@@ -9,7 +9,7 @@ packages=(
     qt6-base-dev qt6-qpa-plugins libgl-dev
     libavformat-dev libavcodec-dev libavfilter-dev libswscale-dev libswresample-dev libavutil-dev
     # run: the window font and a display for the window checks
-    fonts-wine xvfb xauth
+    fonts-wine xvfb xauth xdotool imagemagick
     # test oracles and benchmark peers
     ffmpeg flvmeta yamdi bc
 )

@@ -336,6 +336,8 @@ void MainWindow::cmdInput_Click()
     if (!path)
         return;
     m_lblInput->setText(*path);
+    // A long path is cut off in the field; the whole of it shows on hovering.
+    m_lblInput->setToolTip(*path);
     m_txtFileTitle->setText(encoding::proposeOutputName(QFileInfo(*path).fileName()));
 }
 
@@ -345,6 +347,7 @@ void MainWindow::cmdOutput_Click()
     if (!folder.isEmpty() && !folder.endsWith(QDir::separator()))
         folder += QDir::separator();
     m_lblOutput->setText(folder);
+    m_lblOutput->setToolTip(folder);
 }
 
 void MainWindow::cmdEncode_Click()
