@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs into a scratch folder and checks the layout: the three programs together in the
+# application folder, only the launcher on the PATH, the desktop entry and the icons.
+set -euo pipefail
+build=$1
+dest=$(mktemp -d)
+trap 'rm -rf "$dest"' EXIT
+DESTDIR="$dest" cmake --install "$build" --prefix /usr >/dev/null
+root="$dest/usr"
+fail() { echo "FAIL: $*" >&2; exit 1; }
+for tool in quillora ffmpeg flvtool2; do
+    [ -x "$root/lib/quillora/$tool" ] || fail "$tool is not in the application folder"
+done
+[ -L "$root/bin/quillora" ] || fail "no quillora launcher in bin"
+[ "$(readlink "$root/bin/quillora")" = "../lib/quillora/quillora" ] || fail "the launcher points elsewhere"
+[ "$(ls "$root/bin")" = "quillora" ] || fail "bin holds more than the launcher: $(ls "$root/bin")"
+desktop="$root/share/applications/quillora.desktop"
+grep -q '^Icon=quillora$' "$desktop" || fail "desktop entry without the icon"
+grep -q '^Categories=AudioVideo;' "$desktop" || fail "desktop entry not in AudioVideo"
+for size in 16 24 32 48 256; do
+    [ -s "$root/share/icons/hicolor/${size}x${size}/apps/quillora.png" ] || fail "no ${size}px icon"
+done
+echo "PASS: install layout"
