@@ -28,14 +28,9 @@ class TestConversion : public QObject
     QTemporaryDir root;
     QString appDir, sourceDir, outputDir;
 
-    QJsonObject stream(const QString& file, const QString& type)
+    static QJsonObject stream(const QString& file, const QString& type)
     {
-        const ProgramRun probe =
-            runProgram("ffprobe", {"-v", "error", "-show_streams", "-of", "json", file});
-        for (const auto& s : QJsonDocument::fromJson(probe.out.toUtf8())["streams"].toArray())
-            if (s.toObject()["codec_type"].toString() == type)
-                return s.toObject();
-        return {};
+        return probedStream(probeMedia(file), type);
     }
 
 private slots:

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -37,4 +40,33 @@ inline QByteArray fileContents(const QString& path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// A test source made once by Debian's ffmpeg from its arguments; the path it was written to.
+inline QString makeMedia(const QString& path, const QStringList& ffmpegArguments)
+{
+    if (!QFile::exists(path)) {
+        const ProgramRun r = runProgram("ffmpeg", QStringList{"-v", "error", "-y"} +
+                                                      ffmpegArguments + QStringList{path});
+        if (r.exitCode != 0)
+            qWarning("ffmpeg could not make %s: %s", qPrintable(path), qPrintable(r.err));
+    }
+    return path;
+}
+
+// ffprobe's description of a file: its streams and format.
+inline QJsonObject probeMedia(const QString& file)
+{
+    const ProgramRun r = runProgram(
+        "ffprobe", {"-v", "error", "-show_streams", "-show_format", "-of", "json", file});
+    return QJsonDocument::fromJson(r.out.toUtf8()).object();
+}
+
+// The first stream of a type ("video", "audio") in ffprobe's description, or an empty object.
+inline QJsonObject probedStream(const QJsonObject& probed, const QString& type)
+{
+    for (const auto& s : probed["streams"].toArray())
+        if (s.toObject()["codec_type"].toString() == type)
+            return s.toObject();
+    return {};
 }

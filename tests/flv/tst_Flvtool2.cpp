@@ -86,14 +86,7 @@ class TestFlvtool2 : public QObject
 
     QString make(const QString& name, const QStringList& ffmpegArguments)
     {
-        const QString out = path(name);
-        if (!QFile::exists(out)) {
-            const ProgramRun r = run("ffmpeg", QStringList{"-v", "error", "-y"} + ffmpegArguments +
-                                                   QStringList{out});
-            if (r.exitCode != 0)
-                qWarning() << r.err;
-        }
-        return out;
+        return makeMedia(path(name), ffmpegArguments);
     }
 
     QString sorensonMp3()

@@ -33,17 +33,12 @@ int run(const QString& program, const QStringList& arguments, QByteArray* out = 
 
 QJsonObject probe(const QString& file)
 {
-    QByteArray json;
-    run("ffprobe", {"-v", "error", "-show_streams", "-show_format", "-of", "json", file}, &json);
-    return QJsonDocument::fromJson(json).object();
+    return probeMedia(file);
 }
 
 QJsonObject stream(const QJsonObject& probed, const QString& type)
 {
-    for (const auto& s : probed["streams"].toArray())
-        if (s.toObject()["codec_type"].toString() == type)
-            return s.toObject();
-    return {};
+    return probedStream(probed, type);
 }
 } // namespace
 
@@ -56,10 +51,7 @@ class TestEncoder : public QObject
 
     QString source(const QString& name, const QStringList& arguments)
     {
-        const QString file = path(name);
-        if (!QFile::exists(file))
-            run("ffmpeg", QStringList{"-v", "error", "-y"} + arguments + QStringList{file});
-        return file;
+        return makeMedia(path(name), arguments);
     }
 
 private slots:
@@ -358,6 +350,27 @@ private slots:
         ::kill(pid_t(p.processId()), signal);
         QVERIFY(p.waitForFinished(10000));
         QVERIFY(p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0);
+        QCOMPARE(fileContents(out), QByteArray("older file"));
+        QCOMPARE(QDir(local.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"old.flv"});
+    }
+
+    // A write that fails in the encoding thread (here a file-size limit, as a full disk) stops
+    // every stage and reports it; the older file stays.
+    void fullDiskLeavesNothing()
+    {
+        QTemporaryDir local;
+        const QString in = source("big.mpg", {"-f", "lavfi", "-i", "testsrc=size=720x576:rate=25",
+                                              "-t", "30", "-c:v", "mpeg2video", "-b:v", "2M"});
+        const QString out = local.path() + "/old.flv";
+        QFile old(out);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("older file");
+        old.close();
+        const ProgramRun r = runProgram(
+            encoder(), {"-i", in, "-y", "-b", "1600kb/s", "-r", "25", "-s", "800x600", "-an", out},
+            256 * 1024);
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains("cannot write"), qPrintable(r.err));
         QCOMPARE(fileContents(out), QByteArray("older file"));
         QCOMPARE(QDir(local.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"old.flv"});
     }

@@ -78,6 +78,7 @@ namespace quillora::encoder {
 
 // A pipeline stage on its own thread, fed through a bounded queue. A failure in the stage
 // reaches the feeding thread at its next push or at finish(); the destructor stops and joins.
+// push() may be called from another stage's thread; finish() and stop() only by the owner.
 template <typename T> class PipelineStage
 {
 public:
@@ -106,10 +107,8 @@ public:
 
     void push(T item)
     {
-        if (!m_queue.push(std::move(item))) {
-            stop();
+        if (!m_queue.push(std::move(item)))
             rethrowFailure();
-        }
     }
 
     // Lets the stage take what is queued and drain, and waits for it.
@@ -123,6 +122,11 @@ public:
             std::rethrow_exception(m_failure);
     }
 
+    // Wakes the stage and whoever feeds it; nothing more is taken or handed over.
+    void abort() noexcept { m_queue.abort(); }
+
+    // Only the thread that owns the stage stops it. Stages that feed each other are all
+    // aborted before any is joined: a stage may be waiting to hand over to the next.
     void stop() noexcept
     {
         m_queue.abort();

@@ -259,6 +259,18 @@ public:
         : m_options(o), m_outputFd(outputFd), m_cancel(cancel), m_progress(progress)
     {}
 
+    ~Transcoder()
+    {
+        for (auto* stage : {&m_videoFilterStage, &m_videoStage})
+            stage->abort();
+        m_audioStage.abort();
+        m_videoFilterStage.stop();
+        m_videoStage.stop();
+        m_audioStage.stop();
+    }
+    Transcoder(const Transcoder&) = delete;
+    Transcoder& operator=(const Transcoder&) = delete;
+
     void run()
     {
         openInput();

@@ -262,6 +262,8 @@ int main(int argc, char** argv)
     }
     for (int signal : {SIGINT, SIGTERM, SIGHUP})
         std::signal(signal, onSignal);
+    // Past a file-size limit, a write must fail with an error we report, not kill us.
+    std::signal(SIGXFSZ, SIG_IGN);
     const bool mustAsk = !options.overwrite && ::access(options.output.c_str(), F_OK) == 0;
     if (windowWanted())
         return runWithWindow(argc, argv, options, mustAsk);
