@@ -23,7 +23,11 @@ bool SingleInstance::otherInstanceRunning()
 
 QString SingleInstance::defaultLockPath()
 {
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    // Without a runtime folder of the session, Qt would warn on every start; the temporary
+    // folder serves, with the user's id in the name.
+    QString folder;
+    if (qEnvironmentVariableIsSet("XDG_RUNTIME_DIR"))
+        folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (folder.isEmpty())
         folder = QDir::tempPath();
     return folder + "/quillora-" + QString::number(getuid()) + ".lock";
