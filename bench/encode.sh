@@ -15,28 +15,19 @@ echo "Generating a ${length} s 720x576 MPEG-2 source..."
 ffmpeg -v error -f lavfi -i "testsrc2=size=720x576:rate=25" -f lavfi -i "sine=sample_rate=48000" \
     -t "$length" -c:v mpeg2video -b:v 6M -flags +ilme+ildct -c:a mp2 -b:a 192k "$work/source.mpg"
 
-# The median of $runs wall times of a command, in seconds.
-median() {
-    local times=()
-    for _ in $(seq "$runs"); do
-        local start end
-        start=$(date +%s.%N)
-        "$@" >/dev/null 2>&1
-        end=$(date +%s.%N)
-        times+=("$(echo "$end - $start" | bc -l)")
-    done
-    printf '%s\n' "${times[@]}" | sort -n | sed -n "$(( (runs + 1) / 2 ))p"
-}
+# shellcheck source=bench/lib.sh
+source bench/lib.sh
 
 job() {
     local name=$1 ours_options=$2 theirs_options=$3
-    local t_ours t_theirs
+    local t_ours m_ours t_theirs m_theirs
     # shellcheck disable=SC2086
-    t_ours=$(median "$ours" -y -i "$work/source.mpg" $ours_options "$work/ours.flv")
+    read -r t_ours m_ours < <(measure "$runs" "$ours" -y -i "$work/source.mpg" $ours_options "$work/ours.flv")
     # shellcheck disable=SC2086
-    t_theirs=$(median ffmpeg -v error -y -i "$work/source.mpg" $theirs_options "$work/theirs.flv")
-    printf '%-8s ours %6.2f s   debian ffmpeg %6.2f s   ratio %.2f\n' "$name" "$t_ours" \
-        "$t_theirs" "$(echo "$t_ours / $t_theirs" | bc -l)"
+    read -r t_theirs m_theirs < <(measure "$runs" ffmpeg -v error -y -i "$work/source.mpg" $theirs_options "$work/theirs.flv")
+    printf '%-8s ours %6.2f s %5d MB   debian ffmpeg %6.2f s %5d MB   ratio %.2f\n' "$name" \
+        "$t_ours" "$((m_ours / 1024))" "$t_theirs" "$((m_theirs / 1024))" \
+        "$(echo "$t_ours / $t_theirs" | bc -l)"
     for f in ours theirs; do
         printf '         %-6s %s\n' "$f" "$(ffprobe -v error -show_entries \
             stream=codec_name,width,height,r_frame_rate,bit_rate:format=duration -of csv=p=0 \

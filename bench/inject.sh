@@ -19,18 +19,9 @@ ffmpeg -v error -f concat -safe 0 -i "$work/list.txt" -c copy "$work/in.flv"
 size=$(stat -c %s "$work/in.flv")
 echo "Input: $((size / 1000000)) MB"
 
-# Median wall time (s) and the peak memory (kB) of that run.
-measure() {
-    local results=()
-    for _ in $(seq "$runs"); do
-        rm -f "$work/out.flv"
-        /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null 2>&1
-        results+=("$(cat "$work/time")")
-    done
-    printf '%s\n' "${results[@]}" | sort -n | sed -n "$(( (runs + 1) / 2 ))p"
-}
-
-read -r cp_time cp_mem < <(measure cp "$work/in.flv" "$work/out.flv")
+# shellcheck source=bench/lib.sh
+source bench/lib.sh
+read -r cp_time cp_mem < <(measure "$runs" cp "$work/in.flv" "$work/out.flv")
 report() {
     local name=$1 time=$2 mem=$3
     printf '%-16s %6.2f s  %8.1f MB peak  %5.2fx cp\n' "$name" "$time" "$(echo "$mem / 1024" | bc -l)" \
@@ -38,9 +29,9 @@ report() {
 }
 report cp "$cp_time" "$cp_mem"
 # Ours flushes the new file to disk before it replaces the old one; cp does not.
-read -r t m < <(measure sh -c 'cp "$1" "$2" && sync "$2"' sh "$work/in.flv" "$work/out.flv")
+read -r t m < <(measure "$runs" sh -c 'cp "$1" "$2" && sync "$2"' sh "$work/in.flv" "$work/out.flv")
 report "cp + sync" "$t" "$m"
-read -r t m < <(measure yamdi -i "$work/in.flv" -o "$work/out.flv"); report yamdi "$t" "$m"
-read -r t m < <(measure flvmeta -U "$work/in.flv" "$work/out.flv"); report "flvmeta -U" "$t" "$m"
-read -r t m < <(measure "$ours" -U "$work/in.flv" "$work/out.flv"); report "flvtool2 -U (ours)" "$t" "$m"
+read -r t m < <(measure "$runs" yamdi -i "$work/in.flv" -o "$work/out.flv"); report yamdi "$t" "$m"
+read -r t m < <(measure "$runs" flvmeta -U "$work/in.flv" "$work/out.flv"); report "flvmeta -U" "$t" "$m"
+read -r t m < <(measure "$runs" "$ours" -U "$work/in.flv" "$work/out.flv"); report "flvtool2 -U (ours)" "$t" "$m"
 flvmeta --check "$work/out.flv" | tail -n 1
