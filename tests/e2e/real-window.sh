@@ -58,6 +58,21 @@ key() {
     xdotool key --clearmodifiers "$2"
 }
 
+# Presses access key $2 on window $1 until a window titled $3 opens (the splash window may
+# still hold the input for a moment), and prints that window's id.
+open_with() {
+    for _ in $(seq 15); do
+        key "$1" "$2"
+        for _ in $(seq 10); do
+            local id
+            id=$(xdotool search --onlyvisible --name "^$3\$" 2>/dev/null | tail -n 1) || true
+            [ -n "$id" ] && { echo "$id"; return 0; }
+            sleep 0.2
+        done
+    done
+    return 1
+}
+
 ffmpeg -v error -f lavfi -i testsrc=size=352x288:rate=25 -f lavfi -i sine -t 4 \
     -c:v mpeg4 -c:a pcm_s16le "$videos/Summer CLIP.AVI"
 
@@ -65,20 +80,22 @@ cd "$videos"
 "$app/quillora" &
 pids+=($!)
 main=$(window Quillora) || fail "the main window did not appear"
-sleep 2.5 # the splash window closes after two seconds
-shot window
+# The splash window closes by itself; until then it holds the input.
+for _ in $(seq 100); do
+    [ "$(xdotool search --onlyvisible --pid "${pids[0]}" 2>/dev/null | wc -l)" -le 1 ] && break
+    sleep 0.1
+done
 
-key "$main" alt+i
-dialog=$(window "Open Video File to Encode") || fail "Alt+I opened no file dialog"
+dialog=$(open_with "$main" alt+i "Open Video File to Encode") || fail "Alt+I opened no file dialog"
 shot open-dialog
 xdotool type --delay 10 "Summer CLIP.AVI"
 xdotool key Return
 sleep 0.5
-key "$main" alt+o
-dialog=$(window "Select Your Output Folder") || fail "Alt+O opened no folder dialog"
+dialog=$(open_with "$main" alt+o "Select Your Output Folder") || fail "Alt+O opened no folder dialog"
 xdotool type --delay 10 "Out folder ü"
 xdotool key Return
 sleep 0.5
+shot window
 key "$main" alt+e
 
 progress=$(window "Quillora - Encoding") && shot progress || true
