@@ -1,17 +1,13 @@
 // ffmpeg: Quillora's FLV encoder. Encodes one source into Sorenson H.263 + MP3 FLV; the output
 // appears complete or not at all, and the source is never overwritten.
 #include "EncoderOptions.h"
+#include "ProgressWindow.h"
 #include "Transcoder.h"
 #include "flv/SafeOutput.h"
 
 #include <QApplication>
-#include <QCloseEvent>
 #include <QElapsedTimer>
-#include <QFileInfo>
-#include <QLabel>
 #include <QMessageBox>
-#include <QProgressBar>
-#include <QVBoxLayout>
 
 #include <atomic>
 #include <csignal>
@@ -98,71 +94,6 @@ void encodeSafely(const EncoderOptions& options, const ProgressCallback& progres
     output.commit();
 }
 
-std::string clock(double seconds)
-{
-    const int s = static_cast<int>(seconds);
-    char text[16];
-    std::snprintf(text, sizeof text, "%d:%02d:%02d", s / 3600, s / 60 % 60, s % 60);
-    return text;
-}
-
-class ProgressWindow : public QWidget
-{
-public:
-    explicit ProgressWindow(const EncoderOptions& o)
-    {
-        setWindowTitle("Quillora - Encoding");
-        auto* layout = new QVBoxLayout(this);
-        layout->addWidget(
-            new QLabel("From: " + QFileInfo(QString::fromStdString(o.input)).absoluteFilePath()));
-        layout->addWidget(
-            new QLabel("To: " + QFileInfo(QString::fromStdString(o.output)).absoluteFilePath()));
-        m_bar = new QProgressBar;
-        m_bar->setRange(0, 1000);
-        layout->addWidget(m_bar);
-        m_status = new QLabel("Starting...");
-        layout->addWidget(m_status);
-        resize(460, 140);
-        m_clock.start();
-    }
-
-    void update(double done, double total)
-    {
-        const double elapsed = m_clock.elapsed() / 1000.0;
-        const double speed = elapsed > 0 ? done / elapsed : 0;
-        QString text = QString::fromStdString("Elapsed " + clock(elapsed));
-        if (total > 0) {
-            const double share = std::min(1.0, done / total);
-            m_bar->setValue(static_cast<int>(share * 1000));
-            text += QString(" - %1% - remaining %2")
-                        .arg(int(share * 100))
-                        .arg(QString::fromStdString(clock(speed > 0 ? (total - done) / speed : 0)));
-        }
-        m_status->setText(text + QString(" - speed %1x").arg(speed, 0, 'f', 1));
-    }
-
-    void showFailure() { m_status->setText("The encode did not finish."); }
-
-    bool finished = false;
-
-protected:
-    void closeEvent(QCloseEvent* event) override
-    {
-        if (finished) {
-            event->accept();
-            return;
-        }
-        event->ignore();
-        if (QMessageBox::question(this, "Quillora", "Cancel this encode?") == QMessageBox::Yes)
-            cancelRequested = true;
-    }
-
-private:
-    QProgressBar* m_bar;
-    QLabel* m_status;
-    QElapsedTimer m_clock;
-};
-
 int runWithWindow(int argc, char** argv, const EncoderOptions& options, bool mustAsk)
 {
     QApplication application(argc, argv);
@@ -170,7 +101,8 @@ int runWithWindow(int argc, char** argv, const EncoderOptions& options, bool mus
                                          "The file " + QString::fromStdString(options.output) +
                                              " already exists.\nReplace it?") != QMessageBox::Yes)
         return Declined;
-    ProgressWindow window(options);
+    ProgressWindow window(QString::fromStdString(options.input),
+                          QString::fromStdString(options.output), cancelRequested);
     window.show();
     std::string failure;
     std::thread worker([&] {
@@ -184,7 +116,7 @@ int runWithWindow(int argc, char** argv, const EncoderOptions& options, bool mus
         }
         // exit(), not quit(): quit() would ask the window to close, and it asks the user.
         QMetaObject::invokeMethod(&window, [&window] {
-            window.finished = true;
+            window.setFinished();
             QCoreApplication::exit(0);
         });
     });
@@ -218,11 +150,17 @@ int runInTerminal(const EncoderOptions& options, bool mustAsk)
         }
     }
     const bool showProgress = isatty(STDERR_FILENO);
+    QElapsedTimer clock;
+    clock.start();
+    qint64 shownAt = -1000;
     try {
         encodeSafely(options, [&](double done, double total) {
-            if (showProgress)
-                std::fprintf(stderr, "\rencoded %s of %s", clock(done).c_str(),
-                             total > 0 ? clock(total).c_str() : "?");
+            // A few updates a second are plenty, and keep the terminal quiet.
+            if (!showProgress || clock.elapsed() - shownAt < 250)
+                return;
+            shownAt = clock.elapsed();
+            std::fprintf(stderr, "\r%s   ",
+                         qPrintable(progressText(shownAt / 1000.0, done, total)));
         });
     } catch (const std::exception& error) {
         std::cerr << (showProgress ? "\n" : "") << "ffmpeg: " << error.what() << "\n";

@@ -1,0 +1,81 @@
+#include "ProgressWindow.h"
+
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QVBoxLayout>
+
+namespace quillora::encoder {
+
+namespace {
+QString clock(double seconds)
+{
+    const int s = static_cast<int>(seconds);
+    return QString("%1:%2:%3")
+        .arg(s / 3600)
+        .arg(s / 60 % 60, 2, 10, QChar('0'))
+        .arg(s % 60, 2, 10, QChar('0'));
+}
+
+bool askWithMessageBox(QWidget* window)
+{
+    return QMessageBox::question(window, "Quillora", "Cancel this encode?") == QMessageBox::Yes;
+}
+} // namespace
+
+QString progressText(double elapsed, double done, double total)
+{
+    const double speed = elapsed > 0 ? done / elapsed : 0;
+    QString text = "Elapsed " + clock(elapsed);
+    if (total > 0) {
+        const double share = std::min(1.0, done / total);
+        const double remaining = speed > 0 ? std::max(0.0, total - done) / speed : 0;
+        text += QString(" - %1% - remaining %2").arg(int(share * 100)).arg(clock(remaining));
+    }
+    return text + QString(" - speed %1x").arg(speed, 0, 'f', 1);
+}
+
+ProgressWindow::ProgressWindow(const QString& input, const QString& output,
+                               std::atomic<bool>& cancel, std::function<bool(QWidget*)> askToCancel)
+    : m_cancel(cancel), m_askToCancel(askToCancel ? std::move(askToCancel) : askWithMessageBox)
+{
+    setWindowTitle("Quillora - Encoding");
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(new QLabel("From: " + QFileInfo(input).absoluteFilePath()));
+    layout->addWidget(new QLabel("To: " + QFileInfo(output).absoluteFilePath()));
+    m_bar = new QProgressBar;
+    m_bar->setRange(0, 1000);
+    layout->addWidget(m_bar);
+    m_status = new QLabel("Starting...");
+    layout->addWidget(m_status);
+    resize(460, 140);
+    m_clock.start();
+}
+
+void ProgressWindow::update(double done, double total)
+{
+    if (total > 0)
+        m_bar->setValue(static_cast<int>(std::min(1.0, done / total) * 1000));
+    m_status->setText(progressText(m_clock.elapsed() / 1000.0, done, total));
+}
+
+void ProgressWindow::showFailure()
+{
+    m_status->setText("The encode did not finish.");
+}
+
+void ProgressWindow::closeEvent(QCloseEvent* event)
+{
+    if (m_finished) {
+        event->accept();
+        return;
+    }
+    // The window stays until the encode has stopped and cleaned up.
+    event->ignore();
+    if (m_askToCancel(this))
+        m_cancel = true;
+}
+
+} // namespace quillora::encoder

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QString>
+#include <QWidget>
+
+#include <atomic>
+#include <functional>
+
+class QLabel;
+class QProgressBar;
+
+namespace quillora::encoder {
+
+// The status line: elapsed time, share done, time remaining and speed, from seconds.
+QString progressText(double elapsed, double done, double total);
+
+// The encoder's own window: the user's only sign of progress while the desktop program waits.
+// Closing it asks whether to cancel; a cancel is requested through `cancel`.
+class ProgressWindow : public QWidget
+{
+public:
+    // `askToCancel` asks the user and says yes or no; tests answer it.
+    ProgressWindow(const QString& input, const QString& output, std::atomic<bool>& cancel,
+                   std::function<bool(QWidget*)> askToCancel = {});
+
+    void update(double done, double total);
+    void showFailure();
+    // After the encode the window closes without asking.
+    void setFinished() { m_finished = true; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    std::atomic<bool>& m_cancel;
+    std::function<bool(QWidget*)> m_askToCancel;
+    QProgressBar* m_bar;
+    QLabel* m_status;
+    QElapsedTimer m_clock;
+    bool m_finished = false;
+};
+
+} // namespace quillora::encoder
