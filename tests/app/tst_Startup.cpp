@@ -159,6 +159,23 @@ private slots:
         ui::frmSplash = nullptr;
     }
 
+    // An error inside a handler that selecting a default sets off reaches the report too.
+    void errorInsideAListHandler()
+    {
+        app::SingleInstance instance(lockPath());
+        ui::MainWindow window(notifier, choosers, "/app");
+        auto* list = window.findChild<QComboBox*>("cmbAudioBitrate");
+        QObject::connect(list, &QComboBox::currentIndexChanged,
+                         [](int) { throw app::NumberedError(380, "Invalid property value"); });
+        try {
+            app::Form_Load(window, notifier, instance);
+            QFAIL("start-up went on after an error");
+        } catch (const EndCalled&) {
+        }
+        QCOMPARE(notifier.texts(), QStringList{"INTERNAL ERROR OCCURED - ERROR NUMBER: 380 - "
+                                               "INVALID PROPERTY VALUE. PLEASE CONTACT SUPPORT."});
+    }
+
     void lockBetweenRealProcesses()
     {
         QProcess holder;
