@@ -34,11 +34,16 @@ fail() {
 }
 shot() { [ -n "$shots" ] && import -window root "$shots/$1.png"; return 0; }
 
+# The id of the visible window titled exactly $1, if there is one.
+visible() {
+    xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | tail -n 1 || true
+}
+
 # The id of the visible window titled exactly $1, waiting up to 20 s.
 window() {
     for _ in $(seq 100); do
         local id
-        id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | tail -n 1) || true
+        id=$(visible "$1")
         [ -n "$id" ] && { echo "$id"; return 0; }
         sleep 0.2
     done
@@ -65,7 +70,7 @@ open_with() {
         key "$1" "$2"
         for _ in $(seq 10); do
             local id
-            id=$(xdotool search --onlyvisible --name "^$3\$" 2>/dev/null | tail -n 1) || true
+            id=$(visible "$3")
             [ -n "$id" ] && { echo "$id"; return 0; }
             sleep 0.2
         done
