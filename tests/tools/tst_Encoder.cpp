@@ -394,7 +394,8 @@ private slots:
     void existingOutputAndSameFile()
     {
         QTemporaryDir local;
-        const QString in = source("s.avi", {});
+        const QString in = source("short.avi", {"-f", "lavfi", "-i", "testsrc=size=176x144:rate=25",
+                                                "-t", "1", "-c:v", "mpeg4"});
         const QString out = local.path() + "/keep.flv";
         QFile f(out);
         QVERIFY(f.open(QIODevice::WriteOnly));
