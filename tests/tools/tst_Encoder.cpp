@@ -110,6 +110,40 @@ private slots:
         QVERIFY(videoFilterDescription(o).starts_with(deinterlace ? "yadif,scale=" : "scale="));
     }
 
+    // What the filter graphs are built from, for the settings the window offers.
+    void filterDescriptions_data()
+    {
+        QTest::addColumn<QString>("options");
+        QTest::addColumn<QString>("video");
+        QTest::addColumn<QString>("audio");
+        QTest::newRow("defaults")
+            << "-b 468kb/s -r 25 -s 240x180 -ar 22050Hz -ab 48 -ac 1"
+            << "scale=240:180,setsar=1,fps=25,format=yuv420p"
+            << "aresample=22050,aformat=sample_fmts=s16p:channel_layouts=mono";
+        QTest::newRow("largest, de-interlaced")
+            << "-b 1600kb/s -r 25 -s 800x600 -deinterlace -ar 44100Hz -ab 128 -ac 2"
+            << "yadif,scale=800:600,setsar=1,fps=25,format=yuv420p"
+            << "aresample=44100,aformat=sample_fmts=s16p:channel_layouts=stereo";
+        QTest::newRow("smallest")
+            << "-b 160kb/s -r 25 -s 160x120 -ar 11025Hz -ab 24 -ac 1"
+            << "scale=160:120,setsar=1,fps=25,format=yuv420p"
+            << "aresample=11025,aformat=sample_fmts=s16p:channel_layouts=mono";
+    }
+
+    void filterDescriptions()
+    {
+        QFETCH(QString, options);
+        QFETCH(QString, video);
+        QFETCH(QString, audio);
+        std::vector<std::string> arguments{"-i", "in.avi"};
+        for (const QString& a : options.split(' ', Qt::SkipEmptyParts))
+            arguments.push_back(a.toStdString());
+        arguments.push_back("out.flv");
+        const EncoderOptions o = parseEncoderOptions(arguments);
+        QCOMPARE(QString::fromStdString(videoFilterDescription(o)), video);
+        QCOMPARE(QString::fromStdString(audioFilterDescription(o)), audio);
+    }
+
     void refusesBadCommandLines_data()
     {
         QTest::addColumn<QStringList>("arguments");

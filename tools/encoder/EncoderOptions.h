@@ -37,4 +37,8 @@ EncoderOptions parseEncoderOptions(const std::vector<std::string>& arguments);
 // The video filter description: de-interlace before scaling, then the frame rate.
 std::string videoFilterDescription(const EncoderOptions& options);
 
+// The audio filter description: the chosen sampling rate and channels, in the sample format
+// that the MP3 encoder takes.
+std::string audioFilterDescription(const EncoderOptions& options);
+
 } // namespace quillora::encoder

@@ -87,15 +87,16 @@ public:
     PipelineStage(const PipelineStage&) = delete;
     PipelineStage& operator=(const PipelineStage&) = delete;
 
-    // `consume` takes each item; `drain` runs once after the last item of a normal finish.
-    template <typename Consume, typename Drain> void start(Consume consume, Drain drain)
+    // The stage's thread owns `worker` from here on: worker.consume(T) takes each item, and
+    // worker.drain() runs once after the last item of a normal finish.
+    template <typename Worker> void start(Worker worker)
     {
-        m_thread = std::thread([this, consume, drain] {
+        m_thread = std::thread([this, worker = std::move(worker)]() mutable {
             try {
                 while (auto item = m_queue.pop())
-                    consume(std::move(*item));
+                    worker.consume(std::move(*item));
                 if (!m_queue.aborted())
-                    drain();
+                    worker.drain();
             } catch (...) {
                 m_failure = std::current_exception();
                 m_queue.abort();
