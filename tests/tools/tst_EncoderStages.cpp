@@ -6,6 +6,7 @@
 #include <QTest>
 
 #include <chrono>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
@@ -30,6 +31,47 @@ struct Collector
     void drain() { seen->push_back(-1); }
 };
 
+// A decoder with one frame of delay, as frame-threaded and hardware decoders have: its frame is
+// ready only at the second ask, and it refuses a packet (EAGAIN) while it holds a frame that
+// has not been taken. Once flushed it gives what it holds.
+struct LaggingDecoder
+{
+    std::optional<int> held;
+    bool ready = false;
+    bool flushed = false;
+    std::vector<int> frames;
+    int calls = 0;
+
+    int send(int packet)
+    {
+        if (++calls > 1000)
+            return AVERROR(EINVAL); // a loop that never ends fails instead of hanging
+        if (packet == 0) {
+            flushed = true;
+            return 0;
+        }
+        if (held)
+            return AVERROR(EAGAIN);
+        held = packet;
+        ready = false;
+        return 0;
+    }
+    int receive()
+    {
+        if (++calls > 1000)
+            return AVERROR(EINVAL);
+        if (!held)
+            return flushed ? AVERROR_EOF : AVERROR(EAGAIN);
+        if (!ready && !flushed) {
+            ready = true;
+            return AVERROR(EAGAIN);
+        }
+        frames.push_back(*held);
+        held.reset();
+        return 0;
+    }
+};
+
 } // namespace
 
 class TestEncoderStages : public QObject
@@ -37,6 +79,29 @@ class TestEncoderStages : public QObject
     Q_OBJECT
 
 private slots:
+    // A packet refused until the decoder's output is read is offered again, not dropped.
+    void refusedPacketIsResent()
+    {
+        LaggingDecoder decoder;
+        int damaged = 0;
+        for (int packet : {1, 2, 3, 4, 5, 0})
+            damaged += decodePacket([&] { return decoder.send(packet); },
+                                    [&] { return decoder.receive(); });
+        QCOMPARE(decoder.frames, (std::vector<int>{1, 2, 3, 4, 5}));
+        QCOMPARE(damaged, 0);
+    }
+
+    // A decoder that neither takes the packet nor gives anything does not hang the encode:
+    // the packet counts as damaged.
+    void stuckDecoderDoesNotHang()
+    {
+        int calls = 0;
+        const int damaged = decodePacket([&] { return ++calls > 1000 ? 0 : AVERROR(EAGAIN); },
+                                         [&] { return AVERROR(EAGAIN); });
+        QCOMPARE(damaged, 1);
+        QVERIFY(calls < 10);
+    }
+
     void stagePassesEverythingInOrder()
     {
         std::vector<int> seen;

@@ -13,16 +13,32 @@ namespace quillora::encoder {
 // damaged; a damaged packet is skipped, as players do.
 template <typename Send, typename Receive> int decodePacket(Send send, Receive receive)
 {
-    const int sent = send();
-    if (sent < 0 && sent != AVERROR_EOF && sent != AVERROR(EAGAIN))
-        return 1;
-    for (;;) {
-        const int got = receive();
-        if (got == AVERROR(EAGAIN) || got == AVERROR_EOF)
-            return 0;
-        if (got < 0)
-            return 1;
+    // Every frame that is ready; how many there were and whether one was damaged.
+    const auto takeReady = [&receive](int& taken) {
+        for (;;) {
+            const int got = receive();
+            if (got == AVERROR(EAGAIN) || got == AVERROR_EOF)
+                return 0;
+            if (got < 0)
+                return 1;
+            ++taken;
+        }
+    };
+    int damaged = 0;
+    int sent = send();
+    // Refused until the frames the decoder holds are taken: take them, then offer the packet
+    // again. A decoder that gives nothing back would refuse it for ever; then it is lost.
+    while (sent == AVERROR(EAGAIN)) {
+        int taken = 0;
+        damaged += takeReady(taken);
+        if (taken == 0)
+            return damaged + 1;
+        sent = send();
     }
+    if (sent < 0 && sent != AVERROR_EOF)
+        return damaged + 1;
+    int taken = 0;
+    return damaged + takeReady(taken);
 }
 
 // What decoding one stream came to, for judging whether the source was complete.
