@@ -5,6 +5,7 @@
 
 #include <QTest>
 
+#include <atomic>
 #include <chrono>
 #include <optional>
 #include <stdexcept>
@@ -20,9 +21,12 @@ struct Collector
     std::vector<int>* seen;
     int failOn = -1;
     std::chrono::milliseconds pause{0};
+    std::atomic<bool>* busy = nullptr;
 
     void consume(int item)
     {
+        if (busy)
+            *busy = true;
         std::this_thread::sleep_for(pause);
         if (item == failOn)
             throw std::runtime_error("the disk is full");
@@ -132,6 +136,24 @@ private slots:
             QCOMPARE(QString(error.what()), "the disk is full");
         }
         QCOMPARE(seen, (std::vector<int>{0, 1, 2}));
+    }
+
+    // The owner stops a stage at the moment it fails: the feeder still gets an error, and reads
+    // the stage's stored failure only under the queue's lock (the thread-sanitizer run watches
+    // this).
+    void failureWhileStoppedIsReadSafely()
+    {
+        std::vector<int> seen;
+        std::atomic<bool> busy{false};
+        PipelineStage<int> stage(4);
+        stage.start(Collector{&seen, 0, std::chrono::milliseconds(50), &busy});
+        stage.push(0);
+        while (!busy)
+            std::this_thread::yield();
+        stage.abort();
+        QVERIFY_THROWS_EXCEPTION(std::exception, stage.push(1));
+        stage.stop();
+        QVERIFY(seen.empty());
     }
 };
 
