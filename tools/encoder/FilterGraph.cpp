@@ -52,9 +52,11 @@ FilterGraph::FilterGraph(const char* source, const char* sink, const std::string
           "filter sink");
     InOutPtr outputs(require(avfilter_inout_alloc(), "filter"));
     InOutPtr inputs(require(avfilter_inout_alloc(), "filter"));
-    outputs->name = av_strdup("in");
+    // Without its name a pad is not linked, and the graph would fail later with a misleading
+    // "Invalid argument".
+    outputs->name = require(av_strdup("in"), "filter");
     outputs->filter_ctx = m_source;
-    inputs->name = av_strdup("out");
+    inputs->name = require(av_strdup("out"), "filter");
     inputs->filter_ctx = m_sink;
     AVFilterInOut* in = inputs.release();
     AVFilterInOut* out = outputs.release();
