@@ -1,6 +1,7 @@
 // Our encoder: its option dialect, and real encodes of sources made by Debian's ffmpeg,
 // checked with ffprobe.
 #include "EncoderOptions.h"
+#include "Errors.h"
 
 #include "../fakes/RunProgram.h"
 
@@ -16,6 +17,8 @@
 #include <csignal>
 
 using namespace quillora::encoder;
+
+Q_DECLARE_METATYPE(std::exception_ptr)
 
 namespace {
 QString encoder()
@@ -144,6 +147,44 @@ private slots:
         QCOMPARE(QString::fromStdString(audioFilterDescription(o)), audio);
     }
 
+    // Each kind of failure has its documented exit code; a cancel is known by its type, never
+    // by its text.
+    void exitCodes_data()
+    {
+        QTest::addColumn<std::exception_ptr>("error");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<bool>("cancelled");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("done") << std::exception_ptr() << 0 << false << "";
+        QTest::newRow("failed") << std::make_exception_ptr(EncodeError("the disk is full")) << 1
+                                << false << "the disk is full";
+        QTest::newRow("a failure that reads like a cancel")
+            << std::make_exception_ptr(EncodeError("cancelled")) << 1 << false << "cancelled";
+        QTest::newRow("cancelled") << std::make_exception_ptr(Cancelled()) << 1 << true
+                                   << "the encode was cancelled; nothing was written";
+        QTest::newRow("wrong command line")
+            << std::make_exception_ptr(UsageError("unknown option -q")) << 2 << false
+            << "unknown option -q";
+        QTest::newRow("not replaced")
+            << std::make_exception_ptr(NotReplaced("not replaced")) << 3 << false << "not replaced";
+        QTest::newRow("out of memory")
+            << std::make_exception_ptr(std::bad_alloc()) << 1 << false << "out of memory";
+        QTest::newRow("anything else")
+            << std::make_exception_ptr(42) << 1 << false << "an unexpected failure";
+    }
+
+    void exitCodes()
+    {
+        QFETCH(std::exception_ptr, error);
+        QFETCH(int, exitCode);
+        QFETCH(bool, cancelled);
+        QFETCH(QString, message);
+        const Outcome outcome = outcomeOf(error);
+        QCOMPARE(outcome.exitCode, exitCode);
+        QCOMPARE(outcome.cancelled, cancelled);
+        QCOMPARE(QString::fromStdString(outcome.message), message);
+    }
+
     void refusesBadCommandLines_data()
     {
         QTest::addColumn<QStringList>("arguments");
@@ -168,7 +209,7 @@ private slots:
         for (const QString& a : arguments)
             list.push_back(a.toStdString());
         try {
-            parseEncoderOptions(list);
+            (void)parseEncoderOptions(list);
             QFAIL("accepted");
         } catch (const UsageError& error) {
             QVERIFY2(QString(error.what()).contains(problem), error.what());

@@ -11,7 +11,8 @@ namespace quillora::encoder {
 // flow can be tested: `send()` offers the packet (avcodec_send_packet) and `receive()` takes one
 // frame (avcodec_receive_frame) and passes it on. Returns how many packets or frames turned out
 // damaged; a damaged packet is skipped, as players do.
-template <typename Send, typename Receive> int decodePacket(Send send, Receive receive)
+template <typename Send, typename Receive>
+[[nodiscard]] int decodePacket(Send send, Receive receive)
 {
     // Every frame that is ready; how many there were and whether one was damaged.
     const auto takeReady = [&receive](int& taken) {

@@ -41,7 +41,7 @@ double Input::duration() const
 bool Input::read(AVPacket* packet)
 {
     if (m_cancel)
-        throw EncodeError("cancelled");
+        throw Cancelled();
     const int read = av_read_frame(m_context.get(), packet);
     if (read == AVERROR_EOF)
         return false;

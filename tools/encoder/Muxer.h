@@ -13,7 +13,7 @@ public:
     explicit Muxer(int outputFd);
 
     // Encoders must then put their stream headers in the codec's extradata.
-    bool wantsGlobalHeader() const;
+    [[nodiscard]] bool wantsGlobalHeader() const;
     // A stream for an open encoder's packets; its index.
     [[nodiscard]] int addStream(const AVCodecContext* encoder);
     void writeHeader();
