@@ -10,10 +10,20 @@ namespace quillora::encoder {
 namespace {
 void showOutcome(QWidget* window, const Outcome& outcome)
 {
-    QMessageBox::critical(window, "Quillora",
-                          "The encode failed: " + QString::fromStdString(outcome.message));
+    // A cancel is what the user asked for, not an error to put right.
+    if (outcome.cancelled)
+        QMessageBox::information(window, "Quillora", noticeText(outcome));
+    else
+        QMessageBox::critical(window, "Quillora", noticeText(outcome));
 }
 } // namespace
+
+QString noticeText(const Outcome& outcome)
+{
+    if (outcome.cancelled)
+        return "The encode was cancelled. Nothing was written.";
+    return "The encode failed: " + QString::fromStdString(outcome.message) + ".";
+}
 
 void encodeInWindow(ProgressWindow& window, const EncodeJob& encode, const OutcomeNotice& notice)
 {
@@ -39,9 +49,11 @@ void encodeInWindow(ProgressWindow& window, const EncodeJob& encode, const Outco
     if (!failure)
         return;
     const Outcome outcome = outcomeOf(failure);
-    window.showFailure();
-    if (!outcome.cancelled)
-        (notice ? notice : showOutcome)(&window, outcome);
+    if (outcome.cancelled)
+        window.showCancelled();
+    else
+        window.showFailure();
+    (notice ? notice : showOutcome)(&window, outcome);
     std::rethrow_exception(failure);
 }
 

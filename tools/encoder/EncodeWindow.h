@@ -12,6 +12,9 @@ using EncodeJob = std::function<void(const std::function<void(double, double)>& 
 // Shows the user how an encode ended; tests record it instead.
 using OutcomeNotice = std::function<void(QWidget* window, const Outcome& outcome)>;
 
+// What the window says about an encode that did not succeed.
+QString noticeText(const Outcome& outcome);
+
 // Runs `encode` on a worker thread behind `window`, which shows its progress and lets the user
 // cancel. When it ends the window says how, unless it succeeded; then the encode's failure,
 // if any, is thrown on.

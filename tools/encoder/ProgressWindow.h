@@ -9,6 +9,7 @@
 
 class QLabel;
 class QProgressBar;
+class QPushButton;
 
 namespace quillora::encoder {
 
@@ -16,7 +17,8 @@ namespace quillora::encoder {
 QString progressText(double elapsed, double done, double total);
 
 // The encoder's own window: the user's only sign of progress while the desktop program waits.
-// Closing it asks whether to cancel; a cancel is requested through `cancel`.
+// Its Cancel button and its close box ask whether to cancel; a cancel is requested through
+// `cancel`.
 class ProgressWindow : public QWidget
 {
 public:
@@ -26,17 +28,24 @@ public:
 
     void update(double done, double total);
     void showFailure();
+    void showCancelled();
     // After the encode the window closes without asking.
-    void setFinished() { m_finished = true; }
+    void setFinished();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void createFileLabels(const QString& input, const QString& output);
+    void createProgress();
+    void createButtons();
+    void askToCancel();
+
     std::atomic<bool>& m_cancel;
     std::function<bool(QWidget*)> m_askToCancel;
-    QProgressBar* m_bar;
-    QLabel* m_status;
+    QProgressBar* m_bar = nullptr;
+    QLabel* m_status = nullptr;
+    QPushButton* m_cancelButton = nullptr;
     QElapsedTimer m_clock;
     bool m_finished = false;
 };
