@@ -2,6 +2,7 @@
 #include "EncodeWindow.h"
 #include "ProgressWindow.h"
 
+#include <QElapsedTimer>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -38,6 +39,18 @@ EncodeJob runUntilCancelled(const std::atomic<bool>& cancel)
         throw Cancelled();
     };
 }
+
+// Counts the calls queued to a window from other threads.
+struct MetaCallCounter : QObject
+{
+    int calls = 0;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::MetaCall)
+            ++calls;
+        return false;
+    }
+};
 
 QPushButton* cancelButton(QWidget& window)
 {
@@ -164,6 +177,26 @@ private slots:
         QFETCH(QString, message);
         QFETCH(QString, text);
         QCOMPARE(noticeText({1, message.toStdString(), cancelled}), text);
+    }
+
+    // However often the encode reports, the window gets a few updates a second, not one queued
+    // call per packet.
+    void progressIsThrottled()
+    {
+        std::atomic<bool> cancel{false};
+        ProgressWindow window("in.avi", "out.flv", cancel);
+        MetaCallCounter counter;
+        window.installEventFilter(&counter);
+        QElapsedTimer clock;
+        clock.start();
+        encodeInWindow(window, [](const auto& progress) {
+            for (int i = 0; i < 200000; ++i)
+                progress(i * 0.001, 200);
+        });
+        const qint64 elapsed = clock.elapsed();
+        QVERIFY2(counter.calls >= 2, "no progress reached the window");
+        QVERIFY2(counter.calls <= elapsed / 100 + 3,
+                 qPrintable(QString("%1 updates in %2 ms").arg(counter.calls).arg(elapsed)));
     }
 
     void successShowsNothing()

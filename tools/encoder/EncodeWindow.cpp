@@ -31,10 +31,12 @@ void encodeInWindow(ProgressWindow& window, const EncodeJob& encode, const Outco
     QEventLoop loop;
     std::exception_ptr failure;
     std::thread worker([&] {
+        ProgressThrottle throttle;
         try {
             encode([&](double done, double total) {
-                QMetaObject::invokeMethod(&window,
-                                          [&window, done, total] { window.update(done, total); });
+                if (throttle.due())
+                    QMetaObject::invokeMethod(
+                        &window, [&window, done, total] { window.update(done, total); });
             });
         } catch (...) {
             failure = std::current_exception();

@@ -39,6 +39,18 @@ QString progressText(double elapsed, double done, double total)
     return text + QString(" - speed %1x").arg(speed, 0, 'f', 1);
 }
 
+bool ProgressThrottle::due()
+{
+    if (!m_clock.isValid()) {
+        m_clock.start();
+        return true;
+    }
+    if (m_clock.elapsed() - m_last < interval)
+        return false;
+    m_last = m_clock.elapsed();
+    return true;
+}
+
 ProgressWindow::ProgressWindow(const QString& input, const QString& output,
                                std::atomic<bool>& cancel, std::function<bool(QWidget*)> askToCancel)
     : m_cancel(cancel), m_askToCancel(askToCancel ? std::move(askToCancel) : askWithMessageBox)

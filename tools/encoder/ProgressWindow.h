@@ -16,6 +16,22 @@ namespace quillora::encoder {
 // The status line: elapsed time, share done, time remaining and speed, from seconds.
 QString progressText(double elapsed, double done, double total);
 
+// Lets a few progress updates a second through: plenty for a person, and quiet for the
+// terminal or the window's event queue however many packets the source has. The first update
+// is always due. For use on one thread.
+class ProgressThrottle
+{
+public:
+    [[nodiscard]] bool due();
+    // Milliseconds since the first call.
+    [[nodiscard]] qint64 elapsed() const { return m_clock.elapsed(); }
+
+private:
+    static constexpr qint64 interval = 250;
+    QElapsedTimer m_clock;
+    qint64 m_last = 0;
+};
+
 // The encoder's own window: the user's only sign of progress while the desktop program waits.
 // Its Cancel button and its close box ask whether to cancel; a cancel is requested through
 // `cancel`.

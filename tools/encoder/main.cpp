@@ -8,7 +8,6 @@
 #include "flv/SafeOutput.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QMessageBox>
 
 #include <atomic>
@@ -119,17 +118,12 @@ void encodeInTerminal(const EncoderOptions& options, bool mustAsk)
             throw NotReplaced("not replaced");
     }
     const bool showProgress = isatty(STDERR_FILENO);
-    QElapsedTimer clock;
-    clock.start();
-    qint64 shownAt = -1000;
+    ProgressThrottle throttle;
     try {
         encodeSafely(options, [&](double done, double total) {
-            // A few updates a second are plenty, and keep the terminal quiet.
-            if (!showProgress || clock.elapsed() - shownAt < 250)
-                return;
-            shownAt = clock.elapsed();
-            std::fprintf(stderr, "\r%s   ",
-                         qPrintable(progressText(shownAt / 1000.0, done, total)));
+            if (showProgress && throttle.due())
+                std::fprintf(stderr, "\r%s   ",
+                             qPrintable(progressText(throttle.elapsed() / 1000.0, done, total)));
         });
     } catch (...) {
         if (showProgress)
