@@ -2,7 +2,8 @@
 # The real encoder with its progress window on a virtual display, as the desktop program
 # starts it: an encode that is cancelled with the window's Cancel button says so in a message
 # of its own before the encoder ends, with exit code 1 and nothing written; an encode left
-# alone ends with exit code 0 and a file.
+# alone ends with exit code 0 and a file. With UMASK_GUARD naming tests/tools/UmaskGuard.cpp's
+# library, neither may call umask() while its threads run.
 # Usage: encoder-window.sh BIN_DIR [SCREENSHOT_DIR]
 set -euo pipefail
 bin=$1
@@ -50,8 +51,10 @@ key() {
 
 ffmpeg -v error -f lavfi -i testsrc=size=320x240:rate=25 -t 120 -c:v mpeg4 "$work/source.avi"
 mkdir "$work/out"
+preload=()
+[ -n "${UMASK_GUARD:-}" ] && preload=(env "LD_PRELOAD=$UMASK_GUARD")
 encode() {
-    "$bin/ffmpeg" -i "$work/source.avi" -b 1600kb/s -r 25 -s 800x600 -deinterlace -an \
+    "${preload[@]}" "$bin/ffmpeg" -i "$work/source.avi" -b 1600kb/s -r 25 -s 800x600 -deinterlace -an \
         "$work/out/$1.flv" 2>"$work/$1.err" &
     pid=$!
 }
@@ -83,4 +86,8 @@ wait "$pid" || status=$?
 pid=
 [ "$status" -eq 0 ] || fail "exit code $status for an encode left alone: $(cat "$work/done.err")"
 [ -s "$work/out/done.flv" ] || fail "no output after a finished encode"
+expected=$(printf '%o' $((0666 & ~0$(umask))))
+[ "$(stat -c %a "$work/out/done.flv")" = "$expected" ] ||
+    fail "the new file has mode $(stat -c %a "$work/out/done.flv"), not $expected"
+! grep -h umask-guard "$work"/*.err || fail "the encoder changed its umask while threads ran"
 echo "PASS: the encoder's window cancels with a message of its own, and finishes on its own"

@@ -53,7 +53,8 @@ const char* usage =
            sa.st_ino == sb.st_ino;
 }
 
-// Permissions for the new file: those of the file it replaces, or the usual ones.
+// Permissions for the new file: those of the file it replaces, or the usual ones. Reading the
+// umask means setting it, for the whole process: only while no other thread runs.
 [[nodiscard]] mode_t outputMode(const std::string& output)
 {
     struct stat existing
@@ -78,9 +79,9 @@ const char* usage =
 
 // The encode itself: into an unnamed file beside the output, put in place only when complete,
 // so a failure, a cancel or a kill leaves no partial file and the old one untouched.
-void encodeSafely(const EncoderOptions& options, const ProgressCallback& progress)
+void encodeSafely(const EncoderOptions& options, mode_t mode, const ProgressCallback& progress)
 {
-    quillora::flv::SafeOutput output(options.output, outputMode(options.output));
+    quillora::flv::SafeOutput output(options.output, mode);
     encoding = true;
     try {
         transcode(options, output.fd(), cancelRequested, progress);
@@ -92,7 +93,8 @@ void encodeSafely(const EncoderOptions& options, const ProgressCallback& progres
     output.commit();
 }
 
-void encodeWithWindow(int argc, char** argv, const EncoderOptions& options, bool mustAsk)
+void encodeWithWindow(int argc, char** argv, const EncoderOptions& options, mode_t mode,
+                      bool mustAsk)
 {
     QApplication application(argc, argv);
     if (mustAsk && QMessageBox::question(nullptr, "Quillora",
@@ -101,11 +103,11 @@ void encodeWithWindow(int argc, char** argv, const EncoderOptions& options, bool
         throw NotReplaced("not replaced");
     ProgressWindow window(QString::fromStdString(options.input),
                           QString::fromStdString(options.output), cancelRequested);
-    encodeInWindow(window,
-                   [&](const ProgressCallback& progress) { encodeSafely(options, progress); });
+    encodeInWindow(
+        window, [&](const ProgressCallback& progress) { encodeSafely(options, mode, progress); });
 }
 
-void encodeInTerminal(const EncoderOptions& options, bool mustAsk)
+void encodeInTerminal(const EncoderOptions& options, mode_t mode, bool mustAsk)
 {
     if (mustAsk) {
         if (!isatty(STDIN_FILENO))
@@ -120,7 +122,7 @@ void encodeInTerminal(const EncoderOptions& options, bool mustAsk)
     const bool showProgress = isatty(STDERR_FILENO);
     ProgressThrottle throttle;
     try {
-        encodeSafely(options, [&](double done, double total) {
+        encodeSafely(options, mode, [&](double done, double total) {
             if (showProgress && throttle.due())
                 std::fprintf(stderr, "\r%s   ",
                              qPrintable(progressText(throttle.elapsed() / 1000.0, done, total)));
@@ -155,10 +157,12 @@ void encode(int argc, char** argv)
     // Past a file-size limit, a write must fail with an error we report, not kill us.
     std::signal(SIGXFSZ, SIG_IGN);
     const bool mustAsk = !options.overwrite && ::access(options.output.c_str(), F_OK) == 0;
+    // Before the window's threads, and the encode's, start.
+    const mode_t mode = outputMode(options.output);
     if (windowWanted())
-        encodeWithWindow(argc, argv, options, mustAsk);
+        encodeWithWindow(argc, argv, options, mode, mustAsk);
     else
-        encodeInTerminal(options, mustAsk);
+        encodeInTerminal(options, mode, mustAsk);
 }
 
 } // namespace
