@@ -429,6 +429,32 @@ private slots:
         QCOMPARE(QDir(local.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"old.flv"});
     }
 
+    // A cancel also stops a read that takes long: here the demuxer scans a gigabyte of zeros
+    // after two seconds of MPEG for its next packet, as it would a damaged or slow file.
+    void cancelStopsALongRead()
+    {
+        QTemporaryDir local;
+        const QString in = local.path() + "/long scan.mpg";
+        QVERIFY(QFile::copy(source("scan.mpg", {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25",
+                                                "-t", "2", "-c:v", "mpeg1video", "-f", "mpeg"}),
+                            in));
+        QFile sparse(in);
+        QVERIFY(sparse.resize(qint64(1) << 30));
+        QProcess p;
+        p.start(encoder(), {"-i", in, "-b", "468kb/s", "-r", "25", "-s", "240x180", "-an",
+                            local.path() + "/o.flv"});
+        QVERIFY(p.waitForStarted());
+        QTest::qWait(1500);
+        QCOMPARE(p.state(), QProcess::Running);
+        ::kill(pid_t(p.processId()), SIGTERM);
+        QVERIFY2(p.waitForFinished(3000), "the cancel waited for the read to end");
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY(p.readAllStandardError().contains("cancelled"));
+        QCOMPARE(QDir(local.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{"long scan.mpg"});
+    }
+
     // A write that fails in the encoding thread (here a file-size limit, as a full disk) stops
     // every stage and reports it; the older file stays.
     void fullDiskLeavesNothing()

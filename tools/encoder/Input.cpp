@@ -2,18 +2,31 @@
 
 namespace quillora::encoder {
 
+namespace {
+// libavformat asks between reads, so a cancel also ends a read that scans far through a damaged
+// file (or waits on a slow one) inside one call; the call then fails or ends early.
+int interrupted(void* cancel)
+{
+    return *static_cast<const std::atomic<bool>*>(cancel) ? 1 : 0;
+}
+} // namespace
+
 Input::Input(const std::string& path, bool wantAudio, const std::atomic<bool>& cancel)
     : m_cancel(cancel)
 {
-    AVFormatContext* input = nullptr;
+    AVFormatContext* input = require(avformat_alloc_context(), "input");
+    input->interrupt_callback = {interrupted, const_cast<std::atomic<bool>*>(&m_cancel)};
     const int opened = avformat_open_input(&input, path.c_str(), nullptr, nullptr);
+    throwIfCancelled();
     if (opened < 0)
         throw EncodeError(opened == AVERROR(ENOENT) ? "the source file does not exist"
                                                     : "the source is not a video file that can "
                                                       "be read (" +
                                                           errorText(opened) + ")");
     m_context.reset(input);
-    check(avformat_find_stream_info(input, nullptr), "the source could not be analysed");
+    const int analysed = avformat_find_stream_info(input, nullptr);
+    throwIfCancelled();
+    check(analysed, "the source could not be analysed");
 
     const int video = av_find_best_stream(input, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (video >= 0 && !(input->streams[video]->disposition & AV_DISPOSITION_ATTACHED_PIC))
@@ -40,14 +53,21 @@ double Input::duration() const
 
 bool Input::read(AVPacket* packet)
 {
-    if (m_cancel)
-        throw Cancelled();
+    throwIfCancelled();
     const int read = av_read_frame(m_context.get(), packet);
+    // An interrupted read may look like the end of the source.
+    throwIfCancelled();
     if (read == AVERROR_EOF)
         return false;
     if (read < 0)
         throw EncodeError("the source could not be read to its end (" + errorText(read) + ")");
     return true;
+}
+
+void Input::throwIfCancelled() const
+{
+    if (m_cancel)
+        throw Cancelled();
 }
 
 double Input::declaredLength(const AVStream* stream)

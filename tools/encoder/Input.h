@@ -29,6 +29,8 @@ public:
     static double declaredLength(const AVStream* stream);
 
 private:
+    void throwIfCancelled() const;
+
     InputPtr m_context;
     const std::atomic<bool>& m_cancel;
     const AVStream* m_video = nullptr;
