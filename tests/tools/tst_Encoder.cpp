@@ -455,6 +455,27 @@ private slots:
                  QStringList{"long scan.mpg"});
     }
 
+    // A cancel also stops the stages behind the reader: here the frame-rate filter fills an hour
+    // between two frames with copies, and the reader has long reached the end.
+    void cancelStopsEveryStage()
+    {
+        QTemporaryDir local;
+        const QString in = source("gap.mkv", {"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25",
+                                              "-frames:v", "2", "-vf", "setpts=N*3600/TB",
+                                              "-fps_mode", "passthrough", "-c:v", "mpeg4"});
+        QProcess p;
+        p.start(encoder(), {"-i", in, "-b", "468kb/s", "-r", "25", "-s", "240x180", "-an",
+                            local.path() + "/o.flv"});
+        QVERIFY(p.waitForStarted());
+        QTest::qWait(1000);
+        QCOMPARE(p.state(), QProcess::Running);
+        ::kill(pid_t(p.processId()), SIGTERM);
+        QVERIFY2(p.waitForFinished(3000), "the cancel waited for the encode to end");
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY(p.readAllStandardError().contains("cancelled"));
+        QCOMPARE(QDir(local.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+
     // A write that fails in the encoding thread (here a file-size limit, as a full disk) stops
     // every stage and reports it; the older file stays.
     void fullDiskLeavesNothing()

@@ -109,7 +109,7 @@ private slots:
     void stagePassesEverythingInOrder()
     {
         std::vector<int> seen;
-        PipelineStage<int> stage(2);
+        PipelineStage<int> stage(2, m_notCancelled);
         stage.start(Collector{&seen});
         for (int i = 0; i < 50; ++i)
             stage.push(i);
@@ -125,7 +125,7 @@ private slots:
     void stageFailureReachesTheFeeder()
     {
         std::vector<int> seen;
-        PipelineStage<int> stage(2);
+        PipelineStage<int> stage(2, m_notCancelled);
         stage.start(Collector{&seen, 3});
         try {
             for (int i = 0; i < 50; ++i)
@@ -145,7 +145,7 @@ private slots:
     {
         std::vector<int> seen;
         std::atomic<bool> busy{false};
-        PipelineStage<int> stage(4);
+        PipelineStage<int> stage(4, m_notCancelled);
         stage.start(Collector{&seen, 0, std::chrono::milliseconds(50), &busy});
         stage.push(0);
         while (!busy)
@@ -155,6 +155,24 @@ private slots:
         stage.stop();
         QVERIFY(seen.empty());
     }
+
+    // A cancel stops the hand-over at once, even while the stage still has room: a stage
+    // busy for long (making many frames of one) stops at its next frame.
+    void cancelStopsTheHandOver()
+    {
+        std::vector<int> seen;
+        std::atomic<bool> cancel{false};
+        PipelineStage<int> stage(64, cancel);
+        stage.start(Collector{&seen});
+        stage.push(0);
+        cancel = true;
+        QVERIFY_THROWS_EXCEPTION(Cancelled, stage.push(1));
+        stage.stop();
+        QVERIFY(seen.size() <= 1);
+    }
+
+private:
+    const std::atomic<bool> m_notCancelled{false};
 };
 
 QTEST_GUILESS_MAIN(TestEncoderStages)

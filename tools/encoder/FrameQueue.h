@@ -1,5 +1,8 @@
 #pragma once
 
+#include "Errors.h"
+
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -88,10 +91,14 @@ private:
 // A pipeline stage on its own thread, fed through a bounded queue. A failure in the stage
 // reaches the feeding thread at its next push or at finish(); the destructor stops and joins.
 // push() may be called from another stage's thread; finish() and stop() only by the owner.
+// Every hand-over looks at `cancel`: a stage busy for long (the frame-rate filter filling a
+// long gap with copies) then stops at its next frame, and the stages around it with it.
 template <typename T> class PipelineStage
 {
 public:
-    explicit PipelineStage(std::size_t capacity) : m_queue(capacity) {}
+    PipelineStage(std::size_t capacity, const std::atomic<bool>& cancel)
+        : m_queue(capacity), m_cancel(cancel)
+    {}
     ~PipelineStage() { stop(); }
     PipelineStage(const PipelineStage&) = delete;
     PipelineStage& operator=(const PipelineStage&) = delete;
@@ -114,6 +121,8 @@ public:
 
     void push(T item)
     {
+        if (m_cancel)
+            throw Cancelled();
         if (!m_queue.push(std::move(item)))
             rethrowFailure();
     }
@@ -150,6 +159,7 @@ private:
     }
 
     FrameQueue<T> m_queue;
+    const std::atomic<bool>& m_cancel;
     std::thread m_thread;
 };
 

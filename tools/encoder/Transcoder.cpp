@@ -123,7 +123,7 @@ class Pipeline
 public:
     Pipeline(const EncoderOptions& options, int outputFd, const std::atomic<bool>& cancel,
              const ProgressCallback& progress)
-        : m_input(options.input, !options.noAudio, cancel), m_progress(progress)
+        : m_input(options.input, !options.noAudio, cancel), m_progress(progress), m_cancel(cancel)
     {
         Muxer muxer(outputFd);
         std::optional<Encoder> videoEncoder, audioEncoder;
@@ -244,13 +244,14 @@ private:
 
     Input m_input;
     const ProgressCallback& m_progress;
+    const std::atomic<bool>& m_cancel;
     std::optional<Decoder> m_videoDecoder;
     std::future<DecodeSummary> m_audioSummary;
     // Declared last: they stop before anything they use is destroyed.
-    PacketStage m_muxStage{32};
-    FrameStage m_videoEncodeStage{8};
-    PipelineStage<TimedFrame> m_videoFilterStage{8};
-    PacketStage m_audioStage{64};
+    PacketStage m_muxStage{32, m_cancel};
+    FrameStage m_videoEncodeStage{8, m_cancel};
+    PipelineStage<TimedFrame> m_videoFilterStage{8, m_cancel};
+    PacketStage m_audioStage{64, m_cancel};
 };
 
 } // namespace
