@@ -11,7 +11,7 @@ packages=(
     # run: the window font and a display for the window checks
     fonts-wine xvfb xauth xdotool imagemagick
     # test oracles and benchmark peers
-    ffmpeg flvmeta yamdi bc
+    ffmpeg flvmeta yamdi bc time
 )
 
 missing=()

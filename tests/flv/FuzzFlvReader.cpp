@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         std::size_t at = 0;
         while (at < size)
-            parseAmf({data, size}, at);
+            (void)parseAmf({data, size}, at);
     } catch (const FormatError&) {
     }
 
@@ -29,9 +29,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     try {
         const FlvScan scan = scanFlv(fd, size);
-        const AmfValue metadata = buildMetadata(scan, 0, 0, "fuzz");
-        renderMetadataTag(metadata);
+        const MetadataTag tag(scan, 0, "fuzz");
+        if (tag.render().size() != tag.size())
+            __builtin_trap();
     } catch (const FormatError&) {
+    } catch (const RenderError&) {
     } catch (const std::system_error&) {
     }
     return 0;

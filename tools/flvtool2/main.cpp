@@ -39,19 +39,8 @@ int usageError(const std::string& problem)
 
 int printMetadata(const std::string& path)
 {
-    const auto metadata = readMetadata(path);
-    if (!metadata) {
+    if (!quillora::flv::printMetadata(path, std::cout))
         std::cout << path << ": no onMetaData\n";
-        return Success;
-    }
-    for (const auto& [key, value] : metadata->properties) {
-        if (key == "keyframes") {
-            const AmfValue* times = value.find("times");
-            std::cout << "keyframes: " << (times ? times->elements.size() : 0) << " entries\n";
-            continue;
-        }
-        std::cout << key << ": " << describeAmf(value) << "\n";
-    }
     return Success;
 }
 
