@@ -111,8 +111,8 @@ void skipAmf(std::span<const std::uint8_t> data, std::size_t& offset,
 // with `offset` at its value, and moves `offset` past the value (with skipAmf, describeAmf or
 // parseAmf). False, with `offset` unchanged, for a value of another type.
 using AmfPropertyReader = std::function<void(std::string_view key, std::size_t& offset)>;
-bool readAmfProperties(std::span<const std::uint8_t> data, std::size_t& offset,
-                       const AmfPropertyReader& property);
+[[nodiscard]] bool readAmfProperties(std::span<const std::uint8_t> data, std::size_t& offset,
+                                     const AmfPropertyReader& property);
 
 // Writes the value at `offset` as one line of text as it reads it (strict arrays by their
 // length); `offset` advances past it. Throws FormatError as parseAmf does.

@@ -337,7 +337,8 @@ void printMetadataValue(std::span<const std::uint8_t> value, std::ostream& out)
     std::size_t at = 0;
     if (value.empty())
         return;
-    readAmfProperties(value, at, [&](std::string_view key, std::size_t& offset) {
+    // Metadata that is not an array has no properties to print.
+    (void)readAmfProperties(value, at, [&](std::string_view key, std::size_t& offset) {
         if (key == "keyframes") {
             out << "keyframes: " << keyframeCount(value, offset) << " entries\n";
             return;

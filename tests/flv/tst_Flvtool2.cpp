@@ -765,6 +765,21 @@ private slots:
         }
     }
 
+    // Output that cannot be written is a failure, whichever file it goes to.
+    void printingToAFullDiskFails()
+    {
+        QTemporaryDir local;
+        const QString in = local.path() + "/a.flv";
+        write(in, audioHeader + audioTag(0) +
+                      scriptTag(metadataWith("title", amfLongString(100000))) + audioTag(40));
+        QProcess p;
+        p.setStandardOutputFile("/dev/full");
+        p.start(tool(), {"-P", in});
+        QVERIFY(p.waitForFinished());
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY(!p.readAllStandardError().isEmpty());
+    }
+
     void commandLine_data()
     {
         QTest::addColumn<QStringList>("arguments");
@@ -775,6 +790,11 @@ private slots:
         QTest::newRow("help") << QStringList{"--help"} << 0;
         QTest::newRow("version") << QStringList{"--version"} << 0;
         QTest::newRow("missing file") << QStringList{"-U", "/nonexistent/a.flv"} << 1;
+        QTest::newRow("print without a file") << QStringList{"-P"} << 2;
+        QTest::newRow("print a missing file") << QStringList{"-P", "/nonexistent/a.flv"} << 1;
+        QTest::newRow("print a folder") << QStringList{"-P", "/"} << 1;
+        QTest::newRow("print what is not an FLV")
+            << QStringList{"-P", qEnvironmentVariable("QUILLORA_SOURCE_DIR") + "/README.md"} << 3;
     }
 
     void commandLine()
