@@ -1,18 +1,39 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building, running and testing Quillora need,
-# and only those that are missing, so a second run costs nothing.
+# Installs the Debian 12 packages of the sets named (build, run, test), and only those that are
+# missing, so a second run costs nothing.
+#   scripts/run.sh      build run         (build and start the desktop program)
+#   scripts/test.sh     build run test    (every test)
+# Usage: install-deps.sh SET...
 set -euo pipefail
 
-packages=(
-    # build
-    cmake ninja-build g++ pkg-config clang clang-format libclang-rt-14-dev
-    qt6-base-dev qt6-qpa-plugins libgl-dev
+# Compiling the three programs and the icons.
+build=(
+    cmake ninja-build g++ pkg-config
+    qt6-base-dev
     libavformat-dev libavcodec-dev libavfilter-dev libswscale-dev libswresample-dev libavutil-dev
-    # run: the window font and a display for the window checks
-    fonts-wine xvfb xauth xdotool imagemagick
-    # test oracles and benchmark peers
+)
+# Running them: the window font.
+run=(
+    fonts-wine
+)
+# The tests: the sanitized build and the fuzzers, a display and a window manager for the window
+# checks, test oracles and benchmark peers.
+test=(
+    clang clang-format libclang-rt-14-dev
+    xvfb xauth xdotool imagemagick openbox
     ffmpeg flvmeta yamdi bc
 )
+
+[ $# -gt 0 ] || { echo "Usage: install-deps.sh build|run|test..." >&2; exit 2; }
+packages=()
+for set in "$@"; do
+    case $set in
+        build) packages+=("${build[@]}") ;;
+        run) packages+=("${run[@]}") ;;
+        test) packages+=("${test[@]}") ;;
+        *) echo "install-deps.sh: no package set named $set" >&2; exit 2 ;;
+    esac
+done
 
 missing=()
 for p in "${packages[@]}"; do
