@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages of the sets named (build, run, test), and only those that are
-# missing, so a second run costs nothing.
-#   scripts/run.sh      build run         (build and start the desktop program)
-#   scripts/test.sh     build run test    (every test)
+# Installs the Debian 12 packages of the sets named (build, run, test, package), and only those
+# that are missing, so a second run costs nothing.
+#   scripts/run.sh      build run                 (build and start the desktop program)
+#   scripts/test.sh     build run test package    (every test)
+#   scripts/package.sh  build package             (the .deb)
 # Usage: install-deps.sh SET...
 set -euo pipefail
 
@@ -23,14 +24,19 @@ test=(
     xvfb xauth xdotool imagemagick openbox
     ffmpeg flvmeta yamdi bc
 )
+# Making and checking the package.
+package=(
+    dpkg-dev file lintian
+)
 
-[ $# -gt 0 ] || { echo "Usage: install-deps.sh build|run|test..." >&2; exit 2; }
+[ $# -gt 0 ] || { echo "Usage: install-deps.sh build|run|test|package..." >&2; exit 2; }
 packages=()
 for set in "$@"; do
     case $set in
         build) packages+=("${build[@]}") ;;
         run) packages+=("${run[@]}") ;;
         test) packages+=("${test[@]}") ;;
+        package) packages+=("${package[@]}") ;;
         *) echo "install-deps.sh: no package set named $set" >&2; exit 2 ;;
     esac
 done
