@@ -7,9 +7,9 @@
 # Usage: install-deps.sh SET...
 set -euo pipefail
 
-# Compiling the three programs and the icons.
+# Compiling the three programs, the icons and the man pages.
 build=(
-    cmake ninja-build g++ pkg-config
+    cmake ninja-build g++ pkg-config scdoc
     qt6-base-dev
     libavformat-dev libavcodec-dev libavfilter-dev libswscale-dev libswresample-dev libavutil-dev
 )
@@ -18,10 +18,11 @@ run=(
     fonts-wine
 )
 # The tests: the sanitized build and the fuzzers, a display and a window manager for the window
-# checks, test oracles and benchmark peers.
+# checks, man for the man pages, test oracles and benchmark peers.
 test=(
     clang clang-format libclang-rt-14-dev
     xvfb xauth xdotool imagemagick openbox
+    man-db
     ffmpeg flvmeta yamdi bc
 )
 # Making and checking the package.

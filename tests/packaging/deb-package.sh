@@ -55,6 +55,7 @@ install -m 644 "$deb" "$work/apt/"
 dpkg-query -L quillora >"$work/files"
 "${sudo[@]}" dpkg --verify quillora || fail "the installed files differ from the package's"
 [ "$(readlink -f /usr/bin/quillora)" = /usr/lib/quillora/quillora ] || fail "no launcher"
+man -w quillora-ffmpeg >/dev/null || fail "man does not find quillora-ffmpeg(1)"
 status=0
 "$source_dir/tests/e2e/quiet-start.sh" /usr/bin/quillora /usr/lib/quillora || status=$?
 
