@@ -18,11 +18,11 @@ run=(
     fonts-wine
 )
 # The tests: the sanitized build and the fuzzers, a display and a window manager for the window
-# checks, man for the man pages, test oracles and benchmark peers.
+# checks, the validators, test oracles and benchmark peers.
 test=(
     clang clang-format libclang-rt-14-dev
     xvfb xauth xdotool imagemagick openbox
-    man-db
+    desktop-file-utils appstream man-db
     ffmpeg flvmeta yamdi bc
 )
 # Making and checking the package.
