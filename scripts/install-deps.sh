@@ -54,4 +54,7 @@ echo "Installing: ${missing[*]}"
 sudo=()
 [ "$(id -u)" -ne 0 ] && sudo=(sudo)
 "${sudo[@]}" apt-get update -qq
-"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
+# Without the Recommends: on a fresh system they would add some 90 packages (systemd, GTK,
+# video drivers) that nothing here needs, and that a desktop has anyway.
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}"
