@@ -29,8 +29,10 @@ endfunction()
 function(quillora_add_script_test)
     cmake_parse_arguments(T "" "NAME;TIMEOUT" "COMMAND;LABELS" ${ARGN})
     add_test(NAME ${T_NAME} COMMAND ${T_COMMAND})
-    # 77 is the automake convention for "cannot run here" (no root, no display server).
-    set_tests_properties(${T_NAME} PROPERTIES SKIP_RETURN_CODE 77)
+    # 77 is the automake convention for "cannot run here" (no root, no display server). The
+    # scripts type and compare non-ASCII names, so they run in a UTF-8 locale even where the
+    # machine sets none (a minimal container has only C).
+    set_tests_properties(${T_NAME} PROPERTIES SKIP_RETURN_CODE 77 ENVIRONMENT LC_ALL=C.UTF-8)
     if(T_LABELS)
         set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}")
     endif()
