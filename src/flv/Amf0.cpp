@@ -5,7 +5,6 @@
 #include <bit>
 #include <cmath>
 #include <ctime>
-#include <limits>
 #include <ostream>
 #include <sstream>
 
@@ -608,10 +607,7 @@ void AmfWriter::beginObject()
 
 void AmfWriter::beginEcmaArray(std::uint64_t count)
 {
-    if (count > 0xffffffff)
-        throw RenderError("ECMA array of " + std::to_string(count) + " entries is too long");
-    appendUInt8(m_out, 0x08);
-    appendUInt32BE(m_out, static_cast<std::uint32_t>(count));
+    counted(AmfType::EcmaArray, count, "ECMA array");
 }
 
 void AmfWriter::endObject()
@@ -622,9 +618,16 @@ void AmfWriter::endObject()
 
 void AmfWriter::beginStrictArray(std::uint64_t count)
 {
+    counted(AmfType::StrictArray, count, "strict array");
+}
+
+void AmfWriter::counted(AmfType marker, std::uint64_t count, const char* what)
+{
+    // Array lengths are 32 bits (AMF0 specification, 2.10 and 2.12).
     if (count > 0xffffffff)
-        throw RenderError("strict array of " + std::to_string(count) + " entries is too long");
-    appendUInt8(m_out, 0x0a);
+        throw RenderError(std::string(what) + " of " + std::to_string(count) +
+                          " entries is too long");
+    appendUInt8(m_out, static_cast<unsigned>(marker));
     appendUInt32BE(m_out, static_cast<std::uint32_t>(count));
 }
 

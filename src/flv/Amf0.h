@@ -143,6 +143,9 @@ public:
     void encoded(std::string_view bytes) { m_out += bytes; }
 
 private:
+    // A marker and the 32-bit length of what follows.
+    void counted(AmfType marker, std::uint64_t count, const char* what);
+
     std::string& m_out;
 };
 

@@ -2,6 +2,7 @@
 // the format has no room for is refused, and the file written for any FLV reads back with the
 // same tags, keyframes and cue points.
 #include "FuzzFile.h"
+#include "SameAmf.h"
 
 #include "flv/Amf0.h"
 #include "flv/Bytes.h"
@@ -18,25 +19,6 @@
 using namespace quillora::flv;
 
 namespace {
-
-bool same(const AmfValue& a, const AmfValue& b)
-{
-    // Numbers by their bits: a NaN the writer was given must come back as that NaN.
-    if (a.type() != b.type() ||
-        std::bit_cast<std::uint64_t>(a.number()) != std::bit_cast<std::uint64_t>(b.number()) ||
-        a.boolean() != b.boolean() || a.string() != b.string() || a.timezone() != b.timezone() ||
-        a.properties().size() != b.properties().size() ||
-        a.elements().size() != b.elements().size())
-        return false;
-    for (std::size_t i = 0; i < a.properties().size(); ++i)
-        if (a.properties()[i].key != b.properties()[i].key ||
-            !same(a.properties()[i].value, b.properties()[i].value))
-            return false;
-    for (std::size_t i = 0; i < a.elements().size(); ++i)
-        if (!same(a.elements()[i], b.elements()[i]))
-            return false;
-    return true;
-}
 
 // Builds a value from the fuzzer's bytes as from a program, so that values no file could give
 // (names past 65,535 bytes, long strings of any length) reach the writer.
@@ -142,7 +124,7 @@ void roundTrip(const AmfValue& value, bool refuse)
     std::size_t at = 0;
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(rendered.data());
     try {
-        if (!same(parseAmf({bytes, rendered.size()}, at), value) || at != rendered.size())
+        if (!sameAmf(parseAmf({bytes, rendered.size()}, at), value) || at != rendered.size())
             fuzzFinding();
     } catch (const FormatError&) {
         fuzzFinding();

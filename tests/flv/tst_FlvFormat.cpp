@@ -3,6 +3,8 @@
 #include "flv/Bytes.h"
 #include "flv/VideoDimensions.h"
 
+#include "SameAmf.h"
+
 #include <QTest>
 
 #include <limits>
@@ -11,22 +13,6 @@
 using namespace quillora::flv;
 
 namespace {
-bool same(const AmfValue& a, const AmfValue& b)
-{
-    if (a.type() != b.type() || a.number() != b.number() || a.boolean() != b.boolean() ||
-        a.string() != b.string() || a.timezone() != b.timezone() ||
-        a.properties().size() != b.properties().size() ||
-        a.elements().size() != b.elements().size())
-        return false;
-    for (std::size_t i = 0; i < a.properties().size(); ++i)
-        if (a.properties()[i].key != b.properties()[i].key ||
-            !same(a.properties()[i].value, b.properties()[i].value))
-            return false;
-    for (std::size_t i = 0; i < a.elements().size(); ++i)
-        if (!same(a.elements()[i], b.elements()[i]))
-            return false;
-    return true;
-}
 
 std::vector<std::uint8_t> bytes(std::initializer_list<int> values)
 {
@@ -61,7 +47,7 @@ private slots:
         const auto* data = reinterpret_cast<const std::uint8_t*>(rendered.data());
         const AmfValue parsed = parseAmf({data, rendered.size()}, at);
         QCOMPARE(at, rendered.size());
-        QVERIFY(same(parsed, value));
+        QVERIFY(sameAmf(parsed, value));
     }
 
     void amfRefusals_data()
@@ -127,7 +113,7 @@ private slots:
                 continue;
             std::size_t at = 0;
             const auto* data = reinterpret_cast<const std::uint8_t*>(rendered.data());
-            QVERIFY(same(parseAmf({data, rendered.size()}, at), value));
+            QVERIFY(sameAmf(parseAmf({data, rendered.size()}, at), value));
             QCOMPARE(at, rendered.size());
         }
     }
