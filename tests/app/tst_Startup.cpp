@@ -8,6 +8,7 @@
 #include "../fakes/ScriptedChoosers.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -15,6 +16,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace quillora;
 
@@ -27,6 +35,55 @@ struct EndCalled
 QString lockHolder()
 {
     return qEnvironmentVariable("QUILLORA_TEST_BIN_DIR") + "/lock_holder";
+}
+
+// The environment of a start: XDG_RUNTIME_DIR and TMPDIR as given, unset when empty.
+QProcessEnvironment startEnvironment(const QString& runtime, const QString& temp)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("XDG_RUNTIME_DIR");
+    environment.remove("TMPDIR");
+    if (!runtime.isEmpty())
+        environment.insert("XDG_RUNTIME_DIR", runtime);
+    if (!temp.isEmpty())
+        environment.insert("TMPDIR", temp);
+    return environment;
+}
+
+constexpr uid_t nobody = 65534;
+
+// Makes the started process an ordinary user (for whom a folder can be unwritable) with a /tmp
+// of its own, so that the last fallback is tried without touching the machine's. The private
+// /tmp holds a usable runtime folder, an unwritable one and a plain file; read-only on request.
+void sandbox(QProcess& process, bool readOnlyTmp)
+{
+    process.setChildProcessModifier([readOnlyTmp] {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777,size=1m") != 0)
+            ::_exit(90);
+        ::mkdir("/tmp/runtime", 0700);
+        ::mkdir("/tmp/unwritable", 0500);
+        if (::chown("/tmp/runtime", nobody, nobody) != 0 ||
+            ::chown("/tmp/unwritable", nobody, nobody) != 0)
+            ::_exit(91);
+        const int file = ::open("/tmp/a-file", O_CREAT | O_WRONLY, 0644);
+        if (file < 0)
+            ::_exit(92);
+        ::close(file);
+        if (readOnlyTmp && ::mount(nullptr, "/tmp", nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0)
+            ::_exit(93);
+        if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0)
+            ::_exit(94);
+    });
+}
+
+// What a lock holder says once it has decided: "locked" or "refused".
+QByteArray firstWord(QProcess& process)
+{
+    if (!process.waitForReadyRead(10000))
+        return "nothing (exit " + QByteArray::number(process.exitCode()) + ")";
+    return process.readAll().trimmed();
 }
 } // namespace
 
@@ -181,7 +238,7 @@ private slots:
         QProcess holder;
         holder.start(lockHolder(), {lockPath()});
         QVERIFY(holder.waitForReadyRead(10000));
-        QCOMPARE(holder.readAll().trimmed(), "locked");
+        QCOMPARE(holder.readAll().trimmed(), "locked " + lockPath().toUtf8());
 
         app::SingleInstance me(lockPath());
         QVERIFY(me.otherInstanceRunning());
@@ -190,6 +247,103 @@ private slots:
         holder.kill();
         holder.waitForFinished();
         QVERIFY(!me.otherInstanceRunning());
+    }
+
+    // A lock that cannot be taken for any reason but a live holder is no other instance: the
+    // next folder serves, and when none does, the program starts all the same.
+    void startsWhereTheLockCannotBeTaken_data()
+    {
+        QTest::addColumn<QString>("runtime");
+        QTest::addColumn<QString>("temp");
+        QTest::addColumn<bool>("readOnlyTmp");
+        QTest::addColumn<QString>("heldIn");
+        const QString unset;
+        QTest::newRow("usable runtime folder")
+            << "/tmp/runtime" << unset << false << "/tmp/runtime";
+        QTest::newRow("no runtime folder, TMPDIR missing")
+            << unset << "/tmp/missing" << false << "/tmp";
+        QTest::newRow("no runtime folder, TMPDIR a file")
+            << unset << "/tmp/a-file" << false << "/tmp";
+        QTest::newRow("runtime folder unwritable, TMPDIR usable")
+            << "/tmp/unwritable"
+            << "/tmp/runtime" << false << "/tmp/runtime";
+        QTest::newRow("runtime folder and TMPDIR missing") << "/tmp/missing/runtime"
+                                                           << "/tmp/missing" << false << "/tmp";
+        QTest::newRow("runtime folder a file, TMPDIR unwritable")
+            << "/tmp/a-file"
+            << "/tmp/unwritable" << false << "/tmp";
+        QTest::newRow("no folder usable at all") << "/tmp/a-file"
+                                                 << "/tmp/missing" << true << unset;
+    }
+
+    void startsWhereTheLockCannotBeTaken()
+    {
+        QFETCH(QString, runtime);
+        QFETCH(QString, temp);
+        QFETCH(bool, readOnlyTmp);
+        QFETCH(QString, heldIn);
+        if (::geteuid() != 0)
+            QSKIP("a private /tmp and another user need root");
+        QProcess start;
+        start.setProcessEnvironment(startEnvironment(runtime, temp));
+        sandbox(start, readOnlyTmp);
+        start.start(lockHolder(), {});
+        const QString said =
+            heldIn.isEmpty() ? "locked" : "locked " + heldIn + "/quillora-65534.lock";
+        QCOMPARE(firstWord(start), said.toUtf8());
+        start.kill();
+        start.waitForFinished();
+    }
+
+    // Whatever else is broken around it, a lock held by a running instance still refuses.
+    void liveInstanceStillRefuses_data()
+    {
+        QTest::addColumn<QString>("holderRuntime");
+        QTest::addColumn<QString>("holderTemp");
+        QTest::addColumn<QString>("runtime");
+        QTest::addColumn<QString>("temp");
+        QTest::newRow("same runtime folder, TMPDIR missing") << "runtime"
+                                                             << ""
+                                                             << "runtime"
+                                                             << "missing";
+        QTest::newRow("holder in TMPDIR, runtime folder missing") << ""
+                                                                  << "temp"
+                                                                  << "missing"
+                                                                  << "temp";
+        QTest::newRow("holder in TMPDIR, runtime folder a file") << ""
+                                                                 << "temp"
+                                                                 << "a-file"
+                                                                 << "temp";
+    }
+
+    void liveInstanceStillRefuses()
+    {
+        QFETCH(QString, holderRuntime);
+        QFETCH(QString, holderTemp);
+        QFETCH(QString, runtime);
+        QFETCH(QString, temp);
+        QTemporaryDir folders;
+        QVERIFY(QDir(folders.path())
+                    .mkdir("runtime", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(QDir(folders.path()).mkdir("temp"));
+        QFile file(folders.filePath("a-file"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        const auto in = [&](const QString& name) {
+            return name.isEmpty() ? name : folders.filePath(name);
+        };
+
+        QProcess holder;
+        holder.setProcessEnvironment(startEnvironment(in(holderRuntime), in(holderTemp)));
+        holder.start(lockHolder(), {});
+        QVERIFY(firstWord(holder).startsWith("locked "));
+        QProcess second;
+        second.setProcessEnvironment(startEnvironment(in(runtime), in(temp)));
+        second.start(lockHolder(), {});
+        QCOMPARE(firstWord(second), "refused");
+        second.waitForFinished();
+        holder.kill();
+        holder.waitForFinished();
     }
 
     void simultaneousStartsLeaveOne()
@@ -205,7 +359,7 @@ private slots:
         for (QProcess* p : starts) {
             QVERIFY(p->waitForReadyRead(10000));
             const QByteArray said = p->readAll().trimmed();
-            locked += said == "locked";
+            locked += said.startsWith("locked");
             refused += said == "refused";
         }
         QCOMPARE(locked, 1);
