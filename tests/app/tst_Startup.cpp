@@ -4,12 +4,13 @@
 #include "ui/MainWindow.h"
 #include "ui/SplashWindow.h"
 
+#include "../fakes/EndRecorder.h"
 #include "../fakes/FakeNotifier.h"
 #include "../fakes/ScriptedChoosers.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QProcess>
@@ -19,6 +20,8 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <memory>
+#include <new>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -27,11 +30,6 @@
 using namespace quillora;
 
 namespace {
-struct EndCalled
-{
-    int code;
-};
-
 QString lockHolder()
 {
     return qEnvironmentVariable("QUILLORA_TEST_BIN_DIR") + "/lock_holder";
@@ -94,6 +92,7 @@ class TestStartup : public QObject
     QTemporaryDir dir;
     FakeNotifier notifier;
     ScriptedChoosers choosers;
+    std::unique_ptr<EndRecorder> ends;
 
     QString lockPath() const { return dir.path() + "/quillora.lock"; }
 
@@ -101,8 +100,10 @@ private slots:
     void init()
     {
         notifier.shown.clear();
-        ui::setEndHandler([](int code) { throw EndCalled{code}; });
+        ends = std::make_unique<EndRecorder>();
     }
+
+    void cleanup() { ends.reset(); }
 
     void normalStart()
     {
@@ -146,6 +147,7 @@ private slots:
         QCOMPARE(window.EncodeOptions, " -b 468kb/s -r 25 -s 240x180 -ar 22050Hz -ab 48 -ac 1 ");
         QCOMPARE(window.findChild<QComboBox*>("cmbAudioChannels")->currentText(), "Mono");
         QVERIFY(notifier.shown.isEmpty());
+        QVERIFY(ends->codes.isEmpty());
     }
 
     void secondInstanceRefused()
@@ -155,12 +157,8 @@ private slots:
         app::SingleInstance second(lockPath());
         ui::MainWindow window(notifier, choosers, "/app");
         QList<int> steps;
-        try {
-            app::Form_Load(window, notifier, second, [&](int step) { steps << step; });
-            QFAIL("the second instance went on");
-        } catch (const EndCalled& end) {
-            QVERIFY(end.code != 0);
-        }
+        app::Form_Load(window, notifier, second, [&](int step) { steps << step; });
+        QCOMPARE(ends->codes, QList<int>{1});
         QCOMPARE(steps, QList<int>{2});
         QVERIFY(!window.isVisible());
         QCOMPARE(notifier.texts(), QStringList{"THIS SOFTWARE IS ALREADY OPEN!"});
@@ -198,39 +196,62 @@ private slots:
         QFETCH(QString, text);
         app::SingleInstance instance(lockPath());
         ui::MainWindow window(notifier, choosers, "/app");
-        try {
-            app::Form_Load(window, notifier, instance, [&](int step) {
-                if (step != failingStep)
-                    return;
-                if (numbered)
-                    throw app::NumberedError(number, description.toStdString());
-                throw std::runtime_error(description.toStdString());
-            });
-            QFAIL("start-up went on after an error");
-        } catch (const EndCalled& end) {
-            QVERIFY(end.code != 0);
-        }
+        QList<int> steps;
+        app::Form_Load(window, notifier, instance, [&](int step) {
+            steps << step;
+            if (step != failingStep)
+                return;
+            if (numbered)
+                throw app::NumberedError(number, description.toStdString());
+            throw std::runtime_error(description.toStdString());
+        });
+        QCOMPARE(ends->codes, QList<int>{1});
+        QCOMPARE(steps.last(), failingStep);
         QCOMPARE(notifier.texts(), QStringList{text});
         QCOMPARE(notifier.shown[0].title, "Error");
         delete ui::frmSplash;
         ui::frmSplash = nullptr;
     }
 
-    // An error inside a handler that selecting a default sets off reaches the report too.
+    // An error inside a handler that selecting a default sets off reaches the report too, and
+    // stops the sequence there, without passing through Qt's signal emission on its way: the
+    // handler connected after the failing one still runs.
     void errorInsideAListHandler()
     {
         app::SingleInstance instance(lockPath());
         ui::MainWindow window(notifier, choosers, "/app");
         auto* list = window.findChild<QComboBox*>("cmbAudioBitrate");
-        QObject::connect(list, &QComboBox::currentIndexChanged,
-                         [](int) { throw app::NumberedError(380, "Invalid property value"); });
-        try {
-            app::Form_Load(window, notifier, instance);
-            QFAIL("start-up went on after an error");
-        } catch (const EndCalled&) {
-        }
+        QObject::connect(list, &QComboBox::currentIndexChanged, &window,
+                         window.handlerErrors().guarded(
+                             [] { throw app::NumberedError(380, "Invalid property value"); }));
+        bool nextHandlerRan = false;
+        QObject::connect(list, &QComboBox::currentIndexChanged, [&] { nextHandlerRan = true; });
+        QList<int> steps;
+
+        app::Form_Load(window, notifier, instance, [&](int step) { steps << step; });
+
         QCOMPARE(notifier.texts(), QStringList{"INTERNAL ERROR OCCURED - ERROR NUMBER: 380 - "
                                                "INVALID PROPERTY VALUE. PLEASE CONTACT SUPPORT."});
+        QCOMPARE(ends->codes, QList<int>{1});
+        QVERIFY(nextHandlerRan);
+        QCOMPARE(steps, QList<int>({2, 3, 4, 5}));
+        QCOMPARE(window.findChild<QComboBox*>("cmbAudioChannels")->count(), 0);
+        QCOMPARE(ui::frmSplash, nullptr);
+    }
+
+    // After start-up, a failing handler tells the user in a message box and the program goes on.
+    void errorInAHandlerAfterStartUp()
+    {
+        ui::MainWindow window(notifier, choosers, "/app");
+        window.fillSettingLists();
+        auto* list = window.findChild<QComboBox*>("cmbAudioBitrate");
+        QObject::connect(list, &QComboBox::currentIndexChanged, &window,
+                         window.handlerErrors().guarded([] { throw std::bad_alloc(); }));
+        list->setCurrentIndex(0);
+        QCOMPARE(notifier.texts(), QStringList{"OUT OF MEMORY"});
+        QCOMPARE(notifier.shown[0].title, "Error");
+        QVERIFY(ends->codes.isEmpty());
+        QCOMPARE(window.EncodeOptions, " -b 468kb/s -r 25 -s 240x180 -ar 22050Hz -ab 24 -ac 1 ");
     }
 
     void lockBetweenRealProcesses()

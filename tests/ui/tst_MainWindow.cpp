@@ -2,6 +2,7 @@
 #include "ui/Lifecycle.h"
 #include "ui/MainWindow.h"
 
+#include "../fakes/EndRecorder.h"
 #include "../fakes/FakeNotifier.h"
 #include "../fakes/FakeTools.h"
 #include "../fakes/ScriptedChoosers.h"
@@ -21,13 +22,6 @@
 using namespace quillora;
 using namespace quillora::ui;
 
-namespace {
-struct EndCalled
-{
-    int code;
-};
-} // namespace
-
 class TestMainWindow : public QObject
 {
     Q_OBJECT
@@ -36,6 +30,7 @@ class TestMainWindow : public QObject
     ScriptedChoosers* choosers = nullptr;
     MainWindow* window = nullptr;
     std::unique_ptr<FakeAppDir> app;
+    std::unique_ptr<EndRecorder> ends;
 
     template <typename T> T* control(const char* name)
     {
@@ -65,7 +60,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(window));
         window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window));
-        setEndHandler([](int code) { throw EndCalled{code}; });
+        ends = std::make_unique<EndRecorder>();
     }
 
     void cleanup()
@@ -74,6 +69,7 @@ private slots:
         delete choosers;
         delete notifier;
         app.reset();
+        ends.reset();
     }
 
     void windowProperties()
@@ -317,12 +313,9 @@ private slots:
         QVERIFY(!window->close());
         QCOMPARE(window->EncodeOptions, options);
         QCOMPARE(process::MsgAnswer, "7");
-        try {
-            window->close();
-            QFAIL("Yes did not end the process");
-        } catch (const EndCalled& end) {
-            QCOMPARE(end.code, 0);
-        }
+        QVERIFY(ends->codes.isEmpty());
+        window->close();
+        QCOMPARE(ends->codes, QList<int>{0});
         QCOMPARE(notifier->texts(),
                  QStringList({"ARE YOU SURE?", "ARE YOU SURE?", "ARE YOU SURE?"}));
         QCOMPARE(notifier->shown[0].title, "Confirm");
