@@ -1,51 +1,15 @@
 #include "process/ToolRunner.h"
 
+#include "process/InputBlocker.h"
 #include "process/SystemError.h"
 
-#include <QCoreApplication>
-#include <QEvent>
 #include <QEventLoop>
 #include <QProcess>
 
 namespace quillora::process {
 
 namespace {
-
-// Swallows user input for the whole application while it exists.
-class InputBlocker : public QObject
-{
-public:
-    InputBlocker() { QCoreApplication::instance()->installEventFilter(this); }
-    ~InputBlocker() override { QCoreApplication::instance()->removeEventFilter(this); }
-
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        switch (event->type()) {
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonRelease:
-        case QEvent::MouseButtonDblClick:
-        case QEvent::KeyPress:
-        case QEvent::KeyRelease:
-        case QEvent::ShortcutOverride:
-        case QEvent::Shortcut:
-        case QEvent::Wheel:
-        case QEvent::ContextMenu:
-        case QEvent::TouchBegin:
-        case QEvent::TouchUpdate:
-        case QEvent::TouchEnd:
-        case QEvent::TabletPress:
-        case QEvent::TabletRelease:
-        case QEvent::Close:
-            event->ignore();
-            return true;
-        default:
-            return false;
-        }
-    }
-};
-
 constexpr int killedExitCode = -1;
-
 } // namespace
 
 ToolRunner::ToolRunner(Notifier& notifier) : m_notifier(notifier) {}

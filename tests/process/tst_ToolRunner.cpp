@@ -4,11 +4,15 @@
 #include "../fakes/FakeNotifier.h"
 #include "../fakes/FakeTools.h"
 
+#include <QApplication>
+#include <QMimeData>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
 #include <cerrno>
+#include <memory>
+#include <vector>
 
 using namespace quillora;
 using namespace quillora::process;
@@ -17,6 +21,81 @@ namespace {
 encoding::CommandLine encoderCommand(const FakeAppDir& app, const QStringList& arguments)
 {
     return {"(shown text)", app.path() + "/ffmpeg", arguments};
+}
+
+// A widget that notes the kind of every event it is given, and takes every drag.
+struct RecordingWidget : QWidget
+{
+    QList<QEvent::Type> seen;
+    bool event(QEvent* event) override
+    {
+        seen << event->type();
+        return QWidget::event(event);
+    }
+    void dragEnterEvent(QDragEnterEvent* event) override { event->acceptProposedAction(); }
+};
+
+using Events = std::vector<std::unique_ptr<QEvent>>;
+
+// What the window system delivers for each kind of thing a user can do; a drag comes in
+// through its entry.
+Events userEvents(const QString& kind, QMimeData* text)
+{
+    const QPointF at(5, 5);
+    Events events;
+    if (kind.startsWith("drag") || kind == "drop")
+        events.push_back(std::make_unique<QDragEnterEvent>(at.toPoint(), Qt::CopyAction, text,
+                                                           Qt::LeftButton, Qt::NoModifier));
+    if (kind == "drag move" || kind == "drop")
+        events.push_back(std::make_unique<QDragMoveEvent>(at.toPoint(), Qt::CopyAction, text,
+                                                          Qt::LeftButton, Qt::NoModifier));
+    if (kind == "drag leave")
+        events.push_back(std::make_unique<QDragLeaveEvent>());
+    if (kind == "drop")
+        events.push_back(
+            std::make_unique<QDropEvent>(at, Qt::CopyAction, text, Qt::LeftButton, Qt::NoModifier));
+    if (kind == "key")
+        events.push_back(
+            std::make_unique<QKeyEvent>(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a"));
+    if (kind == "mouse")
+        events.push_back(std::make_unique<QMouseEvent>(
+            QEvent::MouseButtonPress, at, at, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier));
+    if (kind == "wheel")
+        events.push_back(std::make_unique<QWheelEvent>(at, at, QPoint(), QPoint(0, 120),
+                                                       Qt::NoButton, Qt::NoModifier,
+                                                       Qt::NoScrollPhase, false));
+    if (kind == "context menu")
+        events.push_back(
+            std::make_unique<QContextMenuEvent>(QContextMenuEvent::Mouse, at.toPoint()));
+    if (kind == "input method") {
+        auto typed = std::make_unique<QInputMethodEvent>();
+        typed->setCommitString("x");
+        events.push_back(std::move(typed));
+    }
+    if (kind == "shortcut")
+        events.push_back(std::make_unique<QShortcutEvent>(QKeySequence("Alt+O"), 1));
+    if (kind == "close")
+        events.push_back(std::make_unique<QCloseEvent>());
+    if (events.empty()) {
+        // A kind nobody has named yet.
+        static const auto unknown = QEvent::Type(QEvent::registerEventType());
+        events.push_back(std::make_unique<QEvent>(unknown));
+    }
+    return events;
+}
+
+void send(QWidget& widget, const Events& events)
+{
+    for (const auto& event : events)
+        QApplication::sendEvent(&widget, event.get());
+}
+
+QList<QEvent::Type> types(const Events& events)
+{
+    QList<QEvent::Type> result;
+    for (const auto& event : events)
+        result << event->type();
+    return result;
 }
 } // namespace
 
@@ -192,6 +271,47 @@ private slots:
         notifier.clickArrived = false;
         runner.RunEncoder({"x", app.path() + "/absent", {}});
         QVERIFY(notifier.clickArrived);
+    }
+
+    // While a tool runs, no event the user can cause reaches a widget, whatever its kind,
+    // including kinds that did not exist when the blocker was written; afterwards each arrives.
+    void noInputReachesWidgetsDuringRun_data()
+    {
+        QTest::addColumn<QString>("kind");
+        for (const char* kind :
+             {"key", "mouse", "wheel", "context menu", "drag enter", "drag move", "drag leave",
+              "drop", "input method", "shortcut", "close", "a kind not yet named"})
+            QTest::newRow(kind) << QString(kind);
+    }
+
+    void noInputReachesWidgetsDuringRun()
+    {
+        QFETCH(QString, kind);
+        FakeAppDir app;
+        qputenv("FAKE_TOOL_SLEEP_MS", "400");
+        FakeNotifier notifier;
+        ToolRunner runner(notifier);
+        RecordingWidget widget;
+        widget.setAcceptDrops(true);
+        widget.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&widget));
+        QMimeData text;
+        text.setText("dropped");
+        const QList<QEvent::Type> sent = types(userEvents(kind, &text));
+        QList<QEvent::Type> arrived;
+        QTimer::singleShot(100, [&] {
+            widget.seen.clear();
+            send(widget, userEvents(kind, &text));
+            arrived = widget.seen;
+        });
+        runner.RunEncoder(encoderCommand(app, {}));
+        for (QEvent::Type type : sent)
+            QVERIFY2(!arrived.contains(type), qPrintable(QString::number(type)));
+
+        widget.seen.clear();
+        send(widget, userEvents(kind, &text));
+        for (QEvent::Type type : sent)
+            QVERIFY2(widget.seen.contains(type), qPrintable(QString::number(type)));
     }
 
     void systemErrorText_data()

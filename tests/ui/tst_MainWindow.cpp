@@ -14,6 +14,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
@@ -292,6 +293,41 @@ private slots:
         QCOMPARE(notifier->texts(), QStringList({"FLV ENCODED!", "METADATA INJECTED!"}));
         QVERIFY(encode->isEnabled());
         QVERIFY(window->isVisible());
+    }
+
+    // A text dropped or typed through an input method on the file name during the encode
+    // changes nothing, so the metadata step names the file that was encoded.
+    void dropDuringRunChangesNothing()
+    {
+        qputenv("FAKE_TOOL_SLEEP_MS", "600");
+        setSelections("/v/a.avi", "/o/", "a.flv");
+        auto* title = control<QLineEdit>("txtFileTitle");
+        QMimeData text;
+        text.setText("other");
+        const auto dropOn = [&](QLineEdit* target) {
+            const QPoint at = target->rect().center();
+            QDragEnterEvent enter(at, Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(target, &enter);
+            QDragMoveEvent move(at, Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(target, &move);
+            QDropEvent drop(QPointF(at), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(target, &drop);
+            QInputMethodEvent typed;
+            typed.setCommitString("x");
+            QApplication::sendEvent(target, &typed);
+        };
+        QTimer::singleShot(150, [&] { dropOn(title); });
+        QTest::mouseClick(control<QPushButton>("cmdEncode"), Qt::LeftButton);
+
+        QCOMPARE(title->text(), "a.flv");
+        const auto runs = app->runs();
+        QCOMPARE(runs.size(), 2);
+        QCOMPARE(runs[0].last(), "/o/a.flv");
+        QCOMPARE(runs[1], QStringList({"flvtool2", "-U", "/o/a.flv", "/o/a.flv"}));
+        QCOMPARE(notifier->texts(), QStringList({"FLV ENCODED!", "METADATA INJECTED!"}));
+        // Once the run is over, the same drop is taken.
+        dropOn(title);
+        QVERIFY(title->text() != "a.flv");
     }
 
     void failedEncodeKeepsEncoderCommand()
