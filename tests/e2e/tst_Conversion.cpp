@@ -2,6 +2,7 @@
 // application folder and with file names as users have them.
 #include "ui/MainWindow.h"
 
+#include "../fakes/EventLoops.h"
 #include "../fakes/FakeNotifier.h"
 #include "../fakes/RunProgram.h"
 #include "../fakes/ScriptedChoosers.h"
@@ -18,6 +19,9 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+
+#include <csignal>
 
 using namespace quillora;
 
@@ -114,6 +118,43 @@ private slots:
         QCOMPARE(audio["channels"].toInt(), 2);
         const ProgramRun check = runProgram("flvmeta", {"--check", output});
         QVERIFY2(check.out.contains("0 error(s), 0 warning(s)"), qPrintable(check.out));
+    }
+
+    // The application quitting under an encode: the encoder is stopped, not abandoned, it
+    // leaves nothing in the output folder, and nothing claims the file was encoded.
+    void interruptedConversionLeavesNothing()
+    {
+        const QString source = sourceDir + "/long clip.avi";
+        QCOMPARE(runProgram("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
+                                       "testsrc=size=160x120:rate=25", "-f", "lavfi", "-i",
+                                       "sine=sample_rate=22050", "-t", "120", "-c:v", "mpeg4",
+                                       "-c:a", "pcm_s16le", source})
+                     .exitCode,
+                 0);
+        const QString folder = outputDir + "/interrupted";
+        QVERIFY(QDir().mkpath(folder));
+        FakeNotifier notifier;
+        ScriptedChoosers choosers;
+        choosers.files = {source};
+        choosers.folders = {folder};
+        ui::MainWindow window(notifier, choosers, appDir);
+        window.fillSettingLists();
+        window.BuildEncodeOptions();
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTest::mouseClick(window.findChild<QPushButton*>("cmdInput"), Qt::LeftButton);
+        QTest::mouseClick(window.findChild<QPushButton*>("cmdOutput"), Qt::LeftButton);
+
+        QTimer::singleShot(500, [] { QCoreApplication::exit(0); });
+        QTest::mouseClick(window.findChild<QPushButton*>("cmdEncode"), Qt::LeftButton);
+        clearExitRequest();
+
+        QCOMPARE(notifier.texts(), QStringList());
+        QVERIFY(!window.runner().EncodeSucceeded);
+        QCOMPARE(::kill(pid_t(window.runner().ProcessId), 0), -1);
+        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList());
+        QVERIFY(window.findChild<QPushButton*>("cmdEncode")->isEnabled());
     }
 };
 

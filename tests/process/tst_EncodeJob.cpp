@@ -2,10 +2,12 @@
 
 #include "encoding/EncodeOptions.h"
 
+#include "../fakes/EventLoops.h"
 #include "../fakes/FakeNotifier.h"
 #include "../fakes/FakeTools.h"
 
 #include <QTest>
+#include <QTimer>
 
 using namespace quillora;
 using namespace quillora::process;
@@ -129,6 +131,34 @@ private slots:
         QVERIFY(app.runs().isEmpty());
         QVERIFY(view.enabled);
         QVERIFY(view.field.text.contains("/ffmpeg -i "));
+    }
+
+    // An encode whose wait was left early (the application quitting under it) is no
+    // success: the metadata step does not run on a file that was never finished.
+    void interruptedEncodeSkipsMetadata()
+    {
+        FakeAppDir app;
+        qputenv("FAKE_TOOL_SLEEP_MS", "30000");
+        FakeNotifier notifier;
+        ToolRunner runner(notifier);
+        RecordingView view;
+        view.source = "/v/a.avi";
+        view.folder = "/o/";
+        view.title = "a.flv";
+        EncodeJob job(view, runner, notifier, app.path(), u'/');
+        QTimer::singleShot(300, [] { QCoreApplication::exit(0); });
+
+        job.run();
+        clearExitRequest();
+
+        const auto runs = app.runs();
+        QCOMPARE(runs.size(), 2);
+        QCOMPARE(runs[0][0], "ffmpeg");
+        QCOMPARE(runs[1], QStringList({"ffmpeg", "terminated"}));
+        QVERIFY(!notifier.texts().contains("FLV ENCODED!"));
+        QVERIFY(!runner.EncodeSucceeded);
+        QVERIFY(view.enabled);
+        QCOMPARE(view.field.program, app.path() + "/ffmpeg");
     }
 
     void sameCommandTwice()

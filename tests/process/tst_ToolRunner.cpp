@@ -1,6 +1,7 @@
 #include "process/SystemError.h"
 #include "process/ToolRunner.h"
 
+#include "../fakes/EventLoops.h"
 #include "../fakes/FakeNotifier.h"
 #include "../fakes/FakeTools.h"
 
@@ -11,6 +12,7 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <csignal>
 #include <memory>
 #include <vector>
 
@@ -129,7 +131,13 @@ private slots:
         ToolRunner runner(notifier);
         runner.EncodeSucceeded = !succeeded;
 
-        runner.RunEncoder(encoderCommand(app, {"-i", "in.avi", "out.flv"}));
+        const ToolResult result =
+            runner.RunEncoder(encoderCommand(app, {"-i", "in.avi", "out.flv"}));
+        QCOMPARE(result.end, exit == "kill" ? ToolEnd::Killed : ToolEnd::Exited);
+        QCOMPARE(result.exitCode, exit == "kill" ? -1 : exit.toInt());
+        QCOMPARE(result.succeeded(), succeeded);
+        QCOMPARE(result.message, text);
+        QCOMPARE(runner.ExitCode, result.exitCode);
 
         QCOMPARE(notifier.texts(), QStringList{text});
         QCOMPARE(notifier.shown[0].title, succeeded ? "Message" : "Error");
@@ -158,7 +166,10 @@ private slots:
         ToolRunner runner(notifier);
         for (bool before : {true, false}) {
             runner.EncodeSucceeded = before;
-            runner.RunMetadataTool({"t", app.path() + "/flvtool2", {"-U", "a.flv", "a.flv"}});
+            QCOMPARE(
+                runner.RunMetadataTool({"t", app.path() + "/flvtool2", {"-U", "a.flv", "a.flv"}})
+                    .message,
+                text);
             QCOMPARE(runner.EncodeSucceeded, before);
         }
         QCOMPARE(notifier.texts(), QStringList({text, text}));
@@ -172,7 +183,7 @@ private slots:
         const QStringList arguments{
             "-i",       R"(/v/say "hi" $HOME `id` 'x'.avi)", "-b", "468kb/s", "", "/out/ø ß/.flv",
             "a;b|c&d>e"};
-        runner.RunEncoder(encoderCommand(app, arguments));
+        QVERIFY(runner.RunEncoder(encoderCommand(app, arguments)).succeeded());
         QCOMPARE(app.runs(), QList<QStringList>{QStringList{"ffmpeg"} + arguments});
     }
 
@@ -190,8 +201,8 @@ private slots:
         FakeNotifier notifier;
         ToolRunner runner(notifier);
         runner.EncodeSucceeded = true;
-        runner.RunEncoder({text, app.path() + "/ffmpeg", {}});
-        runner.RunMetadataTool({text, app.path() + "/flvtool2", {}});
+        QCOMPARE(runner.RunEncoder({text, app.path() + "/ffmpeg", {}}).end, ToolEnd::NotRun);
+        QCOMPARE(runner.RunMetadataTool({text, app.path() + "/flvtool2", {}}).end, ToolEnd::NotRun);
         QVERIFY(notifier.shown.isEmpty());
         QVERIFY(app.runs().isEmpty());
         QCOMPARE(runner.EncodeSucceeded, true);
@@ -200,7 +211,7 @@ private slots:
     void unstartableProgram_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("reason");
         QTest::newRow("missing") << "absent"
                                  << "NO SUCH FILE OR DIRECTORY";
         QTest::newRow("not executable") << "plain.txt"
@@ -212,8 +223,9 @@ private slots:
     void unstartableProgram()
     {
         QFETCH(QString, name);
-        QFETCH(QString, text);
+        QFETCH(QString, reason);
         FakeAppDir app;
+        const QString program = app.path() + "/" + name;
         QFile plain(app.path() + "/plain.txt");
         QVERIFY(plain.open(QIODevice::WriteOnly));
         plain.close();
@@ -221,12 +233,14 @@ private slots:
         FakeNotifier notifier;
         ToolRunner runner(notifier);
         // A successful run first: the failed start must clear it.
-        runner.RunEncoder(encoderCommand(app, {}));
+        QVERIFY(runner.RunEncoder(encoderCommand(app, {})).succeeded());
         QVERIFY(runner.EncodeSucceeded);
 
-        runner.RunEncoder({"x", app.path() + "/" + name, {}});
+        const ToolResult result = runner.RunEncoder({"x", program, {}});
+        QCOMPARE(result.end, ToolEnd::NotStarted);
+        QCOMPARE(result.message, notifier.shown.last().text);
         QCOMPARE(notifier.shown.size(), 2);
-        QCOMPARE(notifier.shown[1].text, text);
+        QCOMPARE(notifier.shown[1].text, reason);
         QCOMPARE(notifier.shown[1].title, "Error");
         QCOMPARE(notifier.shown[1].icon, Icon::Critical);
         QVERIFY(!runner.EncodeSucceeded);
@@ -243,7 +257,7 @@ private slots:
         timer.setInterval(20);
         QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
         timer.start();
-        runner.RunEncoder(encoderCommand(app, {}));
+        QVERIFY(runner.RunEncoder(encoderCommand(app, {})).succeeded());
         QVERIFY2(ticks >= 3, qPrintable(QString::number(ticks)));
         QCOMPARE(notifier.texts(), QStringList{"FLV ENCODED!"});
     }
@@ -266,10 +280,10 @@ private slots:
         } notifier;
         FakeAppDir app;
         ToolRunner runner(notifier);
-        runner.RunEncoder(encoderCommand(app, {}));
+        QVERIFY(runner.RunEncoder(encoderCommand(app, {})).succeeded());
         QVERIFY(notifier.clickArrived);
         notifier.clickArrived = false;
-        runner.RunEncoder({"x", app.path() + "/absent", {}});
+        QCOMPARE(runner.RunEncoder({"x", app.path() + "/absent", {}}).end, ToolEnd::NotStarted);
         QVERIFY(notifier.clickArrived);
     }
 
@@ -304,7 +318,7 @@ private slots:
             send(widget, userEvents(kind, &text));
             arrived = widget.seen;
         });
-        runner.RunEncoder(encoderCommand(app, {}));
+        QVERIFY(runner.RunEncoder(encoderCommand(app, {})).succeeded());
         for (QEvent::Type type : sent)
             QVERIFY2(!arrived.contains(type), qPrintable(QString::number(type)));
 
@@ -312,6 +326,46 @@ private slots:
         send(widget, userEvents(kind, &text));
         for (QEvent::Type type : sent)
             QVERIFY2(widget.seen.contains(type), qPrintable(QString::number(type)));
+    }
+
+    // Leaving the wait before the tool has ended, as when the application quits under a run,
+    // is no success: nothing says "encoded", and the tool is asked to stop (and ended when it
+    // does not) before the runner returns, never left running behind it.
+    void interruptedWaitIsNoSuccess_data()
+    {
+        QTest::addColumn<bool>("toolStops");
+        QTest::newRow("tool stops when asked") << true;
+        QTest::newRow("tool ignores the request") << false;
+    }
+
+    void interruptedWaitIsNoSuccess()
+    {
+        QFETCH(bool, toolStops);
+        FakeAppDir app;
+        qputenv("FAKE_TOOL_SLEEP_MS", "30000");
+        if (!toolStops)
+            qputenv("FAKE_TOOL_ON_TERM", "ignore");
+        FakeNotifier notifier;
+        ToolRunner runner(notifier);
+        runner.EncodeSucceeded = true;
+        runner.setStopTimeout(std::chrono::milliseconds(500));
+        QTimer::singleShot(300, [] { QCoreApplication::exit(0); });
+        const ToolResult result = runner.RunEncoder(encoderCommand(app, {"out.flv"}));
+        clearExitRequest();
+
+        QCOMPARE(result.end, ToolEnd::Interrupted);
+        QVERIFY(!result.succeeded());
+        QCOMPARE(result.message, QString());
+        // Our tools end with 1 when they cancel; one that would not stop was killed.
+        QCOMPARE(result.exitCode, toolStops ? 1 : -1);
+
+        QVERIFY(!runner.EncodeSucceeded);
+        QCOMPARE(notifier.texts(), QStringList());
+        QCOMPARE(::kill(pid_t(runner.ProcessId), 0), -1);
+        QList<QStringList> expected{{"ffmpeg", "out.flv"}};
+        if (toolStops)
+            expected << QStringList{"ffmpeg", "terminated"};
+        QCOMPARE(app.runs(), expected);
     }
 
     void systemErrorText_data()
