@@ -50,6 +50,12 @@ void stop(QProcess& process, std::chrono::milliseconds timeout)
 
 } // namespace
 
+QString cannotStartText(const QString& program, int errorCode)
+{
+    const QString reason = GetSystemErrorText(errorCode);
+    return ("CANNOT START " + program + (reason.isEmpty() ? "" : ": " + reason)).toUpper();
+}
+
 ToolRunner::ToolRunner(Notifier& notifier) : m_notifier(notifier) {}
 
 ToolResult ToolRunner::RunEncoder(const encoding::CommandLine& command)
@@ -84,7 +90,7 @@ ToolResult ToolRunner::run(const encoding::CommandLine& command, const Messages&
     process.start(QIODevice::ReadWrite);
     if (!process.waitForStarted(-1)) {
         ToolResult result{ToolEnd::NotStarted, 0,
-                          GetSystemErrorText(startFailureCode(command.program)).toUpper()};
+                          cannotStartText(command.program, startFailureCode(command.program))};
         notifyError(m_notifier, result.message);
         return result;
     }

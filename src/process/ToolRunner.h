@@ -70,4 +70,7 @@ private:
     std::chrono::milliseconds m_stopTimeout{5000};
 };
 
+// What the user is told when a program cannot be started: the program and the system's reason.
+QString cannotStartText(const QString& program, int errorCode);
+
 } // namespace quillora::process

@@ -127,7 +127,9 @@ private slots:
 
         job.run();
 
-        QCOMPARE(notifier.texts(), QStringList{"NO SUCH FILE OR DIRECTORY"});
+        QCOMPARE(notifier.texts(),
+                 QStringList{"CANNOT START " + (app.path() + "/FFMPEG").toUpper() +
+                             ": NO SUCH FILE OR DIRECTORY"});
         QVERIFY(app.runs().isEmpty());
         QVERIFY(view.enabled);
         QVERIFY(view.field.text.contains("/ffmpeg -i "));

@@ -208,6 +208,8 @@ private slots:
         QCOMPARE(runner.EncodeSucceeded, true);
     }
 
+    // The message names the program, so that a user who has just picked a good video does
+    // not blame it; like every message it is in upper case, the system's words inside it.
     void unstartableProgram_data()
     {
         QTest::addColumn<QString>("name");
@@ -240,7 +242,7 @@ private slots:
         QCOMPARE(result.end, ToolEnd::NotStarted);
         QCOMPARE(result.message, notifier.shown.last().text);
         QCOMPARE(notifier.shown.size(), 2);
-        QCOMPARE(notifier.shown[1].text, reason);
+        QCOMPARE(notifier.shown[1].text, "CANNOT START " + program.toUpper() + ": " + reason);
         QCOMPARE(notifier.shown[1].title, "Error");
         QCOMPARE(notifier.shown[1].icon, Icon::Critical);
         QVERIFY(!runner.EncodeSucceeded);
