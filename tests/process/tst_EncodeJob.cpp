@@ -35,6 +35,14 @@ struct RecordingView : EncodeView
         enabled = e;
         enabledHistory << e;
     }
+
+    // A source, a folder and a name that pass every check.
+    void chooseValid()
+    {
+        source = "/v/a.avi";
+        folder = "/o/";
+        title = "a.flv";
+    }
 };
 } // namespace
 
@@ -120,9 +128,7 @@ private slots:
         FakeNotifier notifier;
         ToolRunner runner(notifier);
         RecordingView view;
-        view.source = "/v/a.avi";
-        view.folder = "/o/";
-        view.title = "a.flv";
+        view.chooseValid();
         EncodeJob job(view, runner, notifier, app.path(), u'/');
 
         job.run();
@@ -144,9 +150,7 @@ private slots:
         FakeNotifier notifier;
         ToolRunner runner(notifier);
         RecordingView view;
-        view.source = "/v/a.avi";
-        view.folder = "/o/";
-        view.title = "a.flv";
+        view.chooseValid();
         EncodeJob job(view, runner, notifier, app.path(), u'/');
         QTimer::singleShot(300, [] { QCoreApplication::exit(0); });
 
@@ -169,9 +173,7 @@ private slots:
         FakeNotifier notifier;
         ToolRunner runner(notifier);
         RecordingView view;
-        view.source = "/v/a.avi";
-        view.folder = "/o/";
-        view.title = "a.flv";
+        view.chooseValid();
         EncodeJob job(view, runner, notifier, app.path(), u'/');
         job.run();
         job.run();
