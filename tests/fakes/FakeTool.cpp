@@ -30,6 +30,10 @@ int main(int argc, char** argv)
 {
     std::string name = argv[0];
     name = name.substr(name.find_last_of('/') + 1);
+    terminatedLine = name + "\x1f" + "terminated\n";
+    const char* onTerm = std::getenv("FAKE_TOOL_ON_TERM");
+    std::signal(SIGTERM, onTerm && std::strcmp(onTerm, "ignore") == 0 ? SIG_IGN : onTerminate);
+    // Logged once SIGTERM is handled, so that a test which waits for the line can stop us.
     if (const char* log = std::getenv("FAKE_TOOL_LOG")) {
         logFd = ::open(log, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
         std::string line = name;
@@ -38,9 +42,6 @@ int main(int argc, char** argv)
         line += '\n';
         [[maybe_unused]] auto written = ::write(logFd, line.data(), line.size());
     }
-    terminatedLine = name + "\x1f" + "terminated\n";
-    const char* onTerm = std::getenv("FAKE_TOOL_ON_TERM");
-    std::signal(SIGTERM, onTerm && std::strcmp(onTerm, "ignore") == 0 ? SIG_IGN : onTerminate);
 
     if (const char* sleep = std::getenv("FAKE_TOOL_SLEEP_MS"))
         std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(sleep)));

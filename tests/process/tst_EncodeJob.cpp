@@ -152,7 +152,8 @@ private slots:
         RecordingView view;
         view.chooseValid();
         EncodeJob job(view, runner, notifier, app.path(), u'/');
-        QTimer::singleShot(300, [] { QCoreApplication::exit(0); });
+        // Once the tool has started and can be asked to stop.
+        const auto quit = exitWhen([&] { return !app.runs().isEmpty(); });
 
         job.run();
         clearExitRequest();

@@ -315,12 +315,15 @@ private slots:
         text.setText("dropped");
         const QList<QEvent::Type> sent = types(userEvents(kind, &text));
         QList<QEvent::Type> arrived;
+        bool sentDuringRun = false;
         QTimer::singleShot(100, [&] {
             widget.seen.clear();
             send(widget, userEvents(kind, &text));
             arrived = widget.seen;
+            sentDuringRun = true;
         });
         QVERIFY(runner.RunEncoder(encoderCommand(app, {})).succeeded());
+        QVERIFY(sentDuringRun);
         for (QEvent::Type type : sent)
             QVERIFY2(!arrived.contains(type), qPrintable(QString::number(type)));
 
@@ -351,7 +354,8 @@ private slots:
         ToolRunner runner(notifier);
         runner.EncodeSucceeded = true;
         runner.setStopTimeout(std::chrono::milliseconds(500));
-        QTimer::singleShot(300, [] { QCoreApplication::exit(0); });
+        // Once the tool has started and can be asked to stop.
+        const auto quit = exitWhen([&] { return !app.runs().isEmpty(); });
         const ToolResult result = runner.RunEncoder(encoderCommand(app, {"out.flv"}));
         clearExitRequest();
 

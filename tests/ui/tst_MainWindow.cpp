@@ -316,8 +316,13 @@ private slots:
             typed.setCommitString("x");
             QApplication::sendEvent(target, &typed);
         };
-        QTimer::singleShot(150, [&] { dropOn(title); });
+        bool droppedDuringRun = false;
+        QTimer::singleShot(150, [&] {
+            droppedDuringRun = !control<QPushButton>("cmdEncode")->isEnabled();
+            dropOn(title);
+        });
         QTest::mouseClick(control<QPushButton>("cmdEncode"), Qt::LeftButton);
+        QVERIFY(droppedDuringRun);
 
         QCOMPARE(title->text(), "a.flv");
         const auto runs = app->runs();
