@@ -5,6 +5,7 @@
 
 #include <QEventLoop>
 #include <QProcess>
+#include <QScopedValueRollback>
 
 namespace quillora::process {
 
@@ -78,6 +79,7 @@ ToolResult ToolRunner::RunMetadataTool(const encoding::CommandLine& command)
 
 ToolResult ToolRunner::run(const encoding::CommandLine& command, const Messages& messages)
 {
+    const QScopedValueRollback running(m_running, true);
     QProcess process;
     process.setProgram(command.program);
     process.setArguments(command.arguments);

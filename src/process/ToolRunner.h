@@ -47,6 +47,9 @@ public:
         m_extraEnvironment = environment;
     }
 
+    // True while a tool runs.
+    [[nodiscard]] bool isRunning() const { return m_running; }
+
     // How long a tool that was asked to stop may take to clean up before it is killed.
     void setStopTimeout(std::chrono::milliseconds timeout) { m_stopTimeout = timeout; }
 
@@ -68,6 +71,7 @@ private:
     Notifier& m_notifier;
     QProcessEnvironment m_extraEnvironment;
     std::chrono::milliseconds m_stopTimeout{5000};
+    bool m_running = false;
 };
 
 // What the user is told when a program cannot be started: the program and the system's reason.

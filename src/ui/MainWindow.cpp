@@ -339,6 +339,10 @@ void MainWindow::setEncodeEnabled(bool enabled)
 
 void MainWindow::cmdInput_Click()
 {
+    // While a tool runs, no input reaches the window, but a screen reader's "press" is no
+    // input event: the choice would change what the running request reads next.
+    if (m_runner.isRunning())
+        return;
     const auto path = m_choosers.openFile(this, "Open Video File to Encode", videoFileFilter());
     if (!path)
         return;
@@ -350,6 +354,8 @@ void MainWindow::cmdInput_Click()
 
 void MainWindow::cmdOutput_Click()
 {
+    if (m_runner.isRunning())
+        return;
     QString folder = mdlMain::BrowseForFolder(m_choosers, this, "Select Your Output Folder");
     if (!folder.isEmpty() && !folder.endsWith(QDir::separator()))
         folder += QDir::separator();

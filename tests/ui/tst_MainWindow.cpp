@@ -335,6 +335,29 @@ private slots:
         QVERIFY(title->text() != "a.flv");
     }
 
+    // A press that bypasses input events, as a screen reader's "press" action does, cannot
+    // choose another source or folder during the run either.
+    void pressWithoutInputDuringRunChangesNothing()
+    {
+        qputenv("FAKE_TOOL_SLEEP_MS", "600");
+        setSelections("/v/a.avi", "/o/", "a.flv");
+        choosers->files = {QString("/v/other.avi")};
+        choosers->folders = {"/elsewhere"};
+        bool pressedDuringRun = false;
+        QTimer::singleShot(150, [&] {
+            pressedDuringRun = !control<QPushButton>("cmdEncode")->isEnabled();
+            control<QPushButton>("cmdInput")->click();
+            control<QPushButton>("cmdOutput")->click();
+        });
+        QTest::mouseClick(control<QPushButton>("cmdEncode"), Qt::LeftButton);
+        QVERIFY(pressedDuringRun);
+
+        QVERIFY(choosers->titles.isEmpty());
+        QCOMPARE(control<QLabel>("lblOutput")->text(), "/o/");
+        QCOMPARE(control<QLineEdit>("txtFileTitle")->text(), "a.flv");
+        QCOMPARE(app->runs().last(), QStringList({"flvtool2", "-U", "/o/a.flv", "/o/a.flv"}));
+    }
+
     void failedEncodeKeepsEncoderCommand()
     {
         qputenv("FAKE_FFMPEG_EXIT", "1");
