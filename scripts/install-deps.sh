@@ -12,6 +12,8 @@ packages=(
     fonts-wine xvfb xauth xdotool imagemagick
     # test oracles and benchmark peers
     ffmpeg flvmeta yamdi bc
+    # the desktop checks: a window manager, a session bus, AT-SPI, X from Python, a cursor theme
+    openbox dbus-daemon at-spi2-core python3-pyatspi python3-xlib adwaita-icon-theme
 )
 
 missing=()
