@@ -13,7 +13,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from desktop import Desktop, Failure, check, check_title_in_full, wait_for  # noqa: E402
+from desktop import check, check_title_in_full, run_checks, wait_for  # noqa: E402
 
 import gi  # noqa: E402
 gi.require_version("Atspi", "2.0")
@@ -241,21 +241,11 @@ def run(desktop, bin_dir, work, shots):
     program.wait()
 
 
-def main():
-    desktop = Desktop()
-    work = tempfile.mkdtemp(prefix="quillora-a11y-")
-    try:
+def checks(desktop):
+    with tempfile.TemporaryDirectory(prefix="quillora-a11y-") as work:
         run(desktop, sys.argv[1], work, sys.argv[2] if len(sys.argv) > 2 else None)
-    except Failure as failure:
-        print("FAIL:", failure)
-        return 1
-    finally:
-        desktop.close()
-        subprocess.run(["rm", "-rf", work])
-    print("PASS: every control read by its caption, the paths and messages read, "
-          "the same after a conversion")
-    return 0
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_checks(checks, "every control read by its caption, the paths and messages "
+                                "read, the same after a conversion"))

@@ -25,6 +25,21 @@ def check(condition, message):
         raise Failure(message)
 
 
+def run_checks(checks, passed):
+    """Runs checks(desktop) on a desktop of its own and reports as a test does: PASS and 0, or
+    FAIL with the reason and 1."""
+    desktop = Desktop()
+    try:
+        checks(desktop)
+    except Failure as failure:
+        print("FAIL:", failure)
+        return 1
+    finally:
+        desktop.close()
+    print("PASS:", passed)
+    return 0
+
+
 class Image:
     """Pixels as the screen shows them, rows of 32-bit BGRX values."""
 

@@ -12,7 +12,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from desktop import Desktop, Failure, check, check_title_in_full, wait_for  # noqa: E402
+from desktop import check, check_title_in_full, run_checks, wait_for  # noqa: E402
 
 WHITE = (255, 255, 255)
 BUTTON_FACE = (224, 224, 224)
@@ -298,17 +298,11 @@ def run(desktop, bin_dir, scale, shots):
 def main():
     bin_dir = sys.argv[1]
     shots = sys.argv[2] if len(sys.argv) > 2 else None
-    desktop = Desktop()
-    try:
+
+    def checks(desktop):
         run(desktop, bin_dir, 1, shots)
         run(desktop, bin_dir, 2, shots)
-    except Failure as failure:
-        print("FAIL:", failure)
-        return 1
-    finally:
-        desktop.close()
-    print("PASS: the classic look, at one and at two device pixels per pixel")
-    return 0
+    return run_checks(checks, "the classic look, at one and at two device pixels per pixel")
 
 
 if __name__ == "__main__":

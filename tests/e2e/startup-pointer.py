@@ -10,7 +10,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from desktop import Desktop, Failure, check, wait_for  # noqa: E402
+from desktop import check, run_checks, wait_for  # noqa: E402
 
 THEME = "Adwaita"
 SIZE = 24
@@ -75,18 +75,6 @@ def run(desktop, bin_dir):
     program.wait()
 
 
-def main():
-    desktop = Desktop()
-    try:
-        run(desktop, sys.argv[1])
-    except Failure as failure:
-        print("FAIL:", failure)
-        return 1
-    finally:
-        desktop.close()
-    print("PASS: the hourglass over both windows during the splash, the arrow after it")
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_checks(lambda desktop: run(desktop, sys.argv[1]),
+                        "the hourglass over both windows during the splash, the arrow after it"))
