@@ -31,9 +31,11 @@ public:
     {
         QProxyStyle::drawComplexControl(control, option, painter, widget);
         // A classic drop-down list shows its entry on the field colour, like a text field,
-        // not on the button face; with the focus it shows it highlighted.
+        // not on the button face; with the focus it shows it highlighted, and disabled it
+        // keeps the face.
         const auto* combo = qstyleoption_cast<const QStyleOptionComboBox*>(option);
-        if (control == CC_ComboBox && combo && !combo->editable && !(combo->state & State_HasFocus))
+        if (control == CC_ComboBox && combo && !combo->editable && (combo->state & State_Enabled) &&
+            !(combo->state & State_HasFocus))
             painter->fillRect(subControlRect(CC_ComboBox, combo, SC_ComboBoxEditField, widget),
                               combo->palette.brush(QPalette::Base));
     }
