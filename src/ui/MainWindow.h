@@ -73,7 +73,8 @@ private:
 
     QGroupBox* createFrame(const char* name, const QString& caption, QRect geometry);
     QLabel* createLabel(QWidget* parent, const char* name, const QString& caption, QRect geometry);
-    QLabel* createDisplayField(QWidget* parent, const char* name, QRect geometry);
+    QLabel* createDisplayField(QWidget* parent, const char* name, const QString& accessibleName,
+                               QRect geometry);
     QPushButton* createButton(QWidget* parent, const char* name, const QString& caption,
                               QRect geometry);
     QComboBox* createList(QWidget* parent, const char* name, QRect geometry);

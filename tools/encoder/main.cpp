@@ -4,6 +4,7 @@
 #include "ProgressWindow.h"
 #include "Transcoder.h"
 #include "flv/SafeOutput.h"
+#include "platform/RuntimeDirNotice.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -96,6 +97,7 @@ void encodeSafely(const EncoderOptions& options, const ProgressCallback& progres
 
 int runWithWindow(int argc, char** argv, const EncoderOptions& options, bool mustAsk)
 {
+    quillora::platform::silenceRuntimeDirNotice();
     QApplication application(argc, argv);
     if (mustAsk && QMessageBox::question(nullptr, "Quillora",
                                          "The file " + QString::fromStdString(options.output) +
