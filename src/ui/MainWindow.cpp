@@ -92,8 +92,8 @@ QRect twips(int left, int top, int width, int height)
 
 MainWindow::MainWindow(process::Notifier& notifier, Choosers& choosers, QString appDir,
                        QWidget* parent)
-    : QWidget(parent), m_notifier(notifier), m_choosers(choosers), m_runner(notifier),
-      m_job(*this, m_runner, notifier, std::move(appDir), QDir::separator())
+    : QWidget(parent), m_notifier(notifier), m_choosers(choosers), m_errors(notifier),
+      m_runner(notifier), m_job(*this, m_runner, notifier, std::move(appDir), QDir::separator())
 {
     // The encoder shows its own progress window when we start it: it is the user's only sign
     // of progress while we wait.
@@ -153,8 +153,10 @@ void MainWindow::createSourceFrame()
     m_txtFileTitle->setGeometry(twips(1800, 1440, 3855, 315));
     nameAfterCaption(m_txtFileTitle, label1);
 
-    connect(m_cmdInput, &QPushButton::clicked, this, &MainWindow::cmdInput_Click);
-    connect(m_cmdOutput, &QPushButton::clicked, this, &MainWindow::cmdOutput_Click);
+    connect(m_cmdInput, &QPushButton::clicked, this,
+            m_errors.guarded([this] { cmdInput_Click(); }));
+    connect(m_cmdOutput, &QPushButton::clicked, this,
+            m_errors.guarded([this] { cmdOutput_Click(); }));
 }
 
 void MainWindow::createVideoFrame()
@@ -197,7 +199,8 @@ void MainWindow::createEncodeButton()
 {
     m_cmdEncode = createButton(this, "cmdEncode", "Start &Encoding", twips(120, 4920, 4575, 495));
     m_cmdEncode->setFont(tahoma(9.75, true));
-    connect(m_cmdEncode, &QPushButton::clicked, this, &MainWindow::cmdEncode_Click);
+    connect(m_cmdEncode, &QPushButton::clicked, this,
+            m_errors.guarded([this] { cmdEncode_Click(); }));
 }
 
 void MainWindow::createTabOrder()
@@ -214,9 +217,11 @@ void MainWindow::connectSettings()
 {
     for (QComboBox* list : {m_cmbVideoWindow, m_cmbVideoBitrate, m_cmbAudioSampling,
                             m_cmbAudioBitrate, m_cmbAudioChannels})
-        connect(list, &QComboBox::currentIndexChanged, this, &MainWindow::BuildEncodeOptions);
+        connect(list, &QComboBox::currentIndexChanged, this,
+                m_errors.guarded([this] { BuildEncodeOptions(); }));
     for (QCheckBox* box : {m_chkDeInterlace, m_chkDisableAudio})
-        connect(box, &QCheckBox::stateChanged, this, &MainWindow::BuildEncodeOptions);
+        connect(box, &QCheckBox::stateChanged, this,
+                m_errors.guarded([this] { BuildEncodeOptions(); }));
 }
 
 QGroupBox* MainWindow::createFrame(const char* name, const QString& caption, QRect geometry)
@@ -300,6 +305,8 @@ void MainWindow::fillSettingLists()
     for (std::size_t i = 0; i < lists.size(); ++i) {
         lists[i]->addItems(settings[i].entries);
         lists[i]->setCurrentText(lists[i]->itemText(settings[i].defaultIndex));
+        // A handler that the selection set off may have failed: the fill stops there.
+        m_errors.rethrowHeld();
     }
 }
 
@@ -366,6 +373,10 @@ void MainWindow::setEncodeEnabled(bool enabled)
 
 void MainWindow::cmdInput_Click()
 {
+    // While a tool runs, no input reaches the window, but a screen reader's "press" is no
+    // input event: the choice would change what the running request reads next.
+    if (m_runner.isRunning())
+        return;
     const auto path = m_choosers.openFile(this, "Open Video File to Encode", videoFileFilter());
     if (!path)
         return;
@@ -377,6 +388,8 @@ void MainWindow::cmdInput_Click()
 
 void MainWindow::cmdOutput_Click()
 {
+    if (m_runner.isRunning())
+        return;
     QString folder = mdlMain::BrowseForFolder(m_choosers, this, "Select Your Output Folder");
     if (!folder.isEmpty() && !folder.endsWith(QDir::separator()))
         folder += QDir::separator();
@@ -386,21 +399,19 @@ void MainWindow::cmdOutput_Click()
 
 void MainWindow::cmdEncode_Click()
 {
-    // No exception may cross into Qt's event dispatch.
-    try {
-        m_job.run();
-    } catch (const std::exception& error) {
-        process::notifyError(m_notifier, QString::fromLocal8Bit(error.what()).toUpper());
-    }
+    m_job.run();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    process::notify(m_notifier, "ARE YOU SURE?", process::Icon::Question, process::Buttons::YesNo,
-                    "Confirm");
-    if (process::MsgAnswer.toInt() == process::AnswerYes)
-        End(0);
+    // The window itself never closes: Yes ends the whole process.
     event->ignore();
+    m_errors.guard([this] {
+        process::notify(m_notifier, "ARE YOU SURE?", process::Icon::Question,
+                        process::Buttons::YesNo, "Confirm");
+        if (process::MsgAnswer.toInt() == process::AnswerYes)
+            End(0);
+    });
 }
 
 void MainWindow::showEvent(QShowEvent* event)
