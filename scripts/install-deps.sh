@@ -21,9 +21,11 @@ run=(
 # checks, the validators, test oracles and benchmark peers.
 test=(
     clang clang-format libclang-rt-14-dev
-    xvfb xauth xdotool imagemagick openbox
+    xvfb xauth xdotool imagemagick
     desktop-file-utils appstream man-db
     ffmpeg flvmeta yamdi bc time
+    # the desktop checks: a window manager, a session bus, AT-SPI, X from Python, a cursor theme
+    openbox dbus-daemon at-spi2-core python3-pyatspi python3-xlib adwaita-icon-theme
 )
 # Making and checking the package.
 package=(
