@@ -131,15 +131,33 @@ void roundTrip(const AmfValue& value, bool refuse)
     }
 }
 
-std::string outputFolder()
+// A folder of the fuzzer's own for the file it writes, in memory where it can be; gone when the
+// fuzzer ends.
+class OutputFolder
 {
-    char shm[] = "/dev/shm/fuzz-flv-writer-XXXXXX";
-    if (const char* folder = mkdtemp(shm))
-        return folder;
-    char tmp[] = "/tmp/fuzz-flv-writer-XXXXXX";
-    const char* folder = mkdtemp(tmp);
-    return folder ? folder : "/tmp";
-}
+public:
+    OutputFolder()
+    {
+        char shm[] = "/dev/shm/fuzz-flv-writer-XXXXXX";
+        char tmp[] = "/tmp/fuzz-flv-writer-XXXXXX";
+        const char* folder = mkdtemp(shm);
+        if (!folder)
+            folder = mkdtemp(tmp);
+        m_folder = folder ? folder : "/tmp";
+        m_file = m_folder + "/out.flv";
+    }
+    ~OutputFolder()
+    {
+        ::unlink(m_file.c_str());
+        if (m_folder != "/tmp")
+            ::rmdir(m_folder.c_str());
+    }
+    const std::string& file() const { return m_file; }
+
+private:
+    std::string m_folder;
+    std::string m_file;
+};
 
 // The file written for an FLV reads back with the same tags, keyframes and cue points.
 void rewrite(const std::uint8_t* data, std::size_t size)
@@ -153,7 +171,8 @@ void rewrite(const std::uint8_t* data, std::size_t size)
     } catch (const FormatError&) {
         return;
     }
-    static const std::string output = outputFolder() + "/out.flv";
+    static const OutputFolder folder;
+    const std::string& output = folder.file();
     try {
         injectMetadata(fuzzFilePath(fd), output, 0, "fuzz");
     } catch (const RenderError&) {
