@@ -23,7 +23,7 @@ test=(
     clang clang-format libclang-rt-14-dev
     xvfb xauth xdotool imagemagick
     desktop-file-utils appstream man-db
-    ffmpeg flvmeta yamdi bc
+    ffmpeg flvmeta yamdi bc time
     # the desktop checks: a window manager, a session bus, AT-SPI, X from Python, a cursor theme
     openbox dbus-daemon at-spi2-core python3-pyatspi python3-xlib adwaita-icon-theme
 )
