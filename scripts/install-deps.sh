@@ -1,18 +1,48 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building, running and testing Quillora need,
-# and only those that are missing, so a second run costs nothing.
+# Installs the Debian 12 packages of the sets named (build, run, test, package), and only those
+# that are missing, so a second run costs nothing.
+#   scripts/run.sh      build run                 (build and start the desktop program)
+#   scripts/test.sh     build run test package    (every test)
+#   scripts/package.sh  build package             (the .deb)
+# Usage: install-deps.sh SET...
 set -euo pipefail
 
-packages=(
-    # build
-    cmake ninja-build g++ pkg-config clang clang-format libclang-rt-14-dev
-    qt6-base-dev qt6-qpa-plugins libgl-dev
+# Compiling the three programs, the icons and the man pages.
+build=(
+    cmake ninja-build g++ pkg-config scdoc
+    qt6-base-dev
     libavformat-dev libavcodec-dev libavfilter-dev libswscale-dev libswresample-dev libavutil-dev
-    # run: the window font and a display for the window checks
-    fonts-wine xvfb xauth xdotool imagemagick
-    # test oracles and benchmark peers
-    ffmpeg flvmeta yamdi bc
 )
+# Running them: the window font.
+run=(
+    fonts-wine
+)
+# The tests: the sanitized build and the fuzzers, a display and a window manager for the window
+# checks, the validators, test oracles and benchmark peers.
+test=(
+    clang clang-format libclang-rt-14-dev
+    xvfb xauth xdotool imagemagick
+    desktop-file-utils appstream man-db
+    ffmpeg flvmeta yamdi bc time
+    # the desktop checks: a window manager, a session bus, AT-SPI, X from Python, a cursor theme
+    openbox dbus-daemon at-spi2-core python3-pyatspi python3-xlib adwaita-icon-theme
+)
+# Making and checking the package.
+package=(
+    dpkg-dev file lintian
+)
+
+[ $# -gt 0 ] || { echo "Usage: install-deps.sh build|run|test|package..." >&2; exit 2; }
+packages=()
+for set in "$@"; do
+    case $set in
+        build) packages+=("${build[@]}") ;;
+        run) packages+=("${run[@]}") ;;
+        test) packages+=("${test[@]}") ;;
+        package) packages+=("${package[@]}") ;;
+        *) echo "install-deps.sh: no package set named $set" >&2; exit 2 ;;
+    esac
+done
 
 missing=()
 for p in "${packages[@]}"; do
@@ -26,4 +56,7 @@ echo "Installing: ${missing[*]}"
 sudo=()
 [ "$(id -u)" -ne 0 ] && sudo=(sudo)
 "${sudo[@]}" apt-get update -qq
-"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
+# Without the Recommends: on a fresh system they would add some 90 packages (systemd, GTK,
+# video drivers) that nothing here needs, and that a desktop has anyway.
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}"

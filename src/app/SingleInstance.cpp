@@ -1,36 +1,54 @@
 #include "app/SingleInstance.h"
 
 #include <QDir>
-#include <QStandardPaths>
 
 #include <unistd.h>
 
 namespace quillora::app {
 
-SingleInstance::SingleInstance(const QString& lockPath) : m_lock(lockPath)
-{
-    // A running instance holds the lock for hours: age must never make it stale, only the
-    // death of its owner.
-    m_lock.setStaleLockTime(0);
-}
+SingleInstance::SingleInstance(QStringList lockPaths) : m_paths(std::move(lockPaths)) {}
 
 bool SingleInstance::otherInstanceRunning()
 {
-    if (m_lock.isLocked())
+    if (m_lock)
         return false;
-    return !m_lock.tryLock(0);
+    for (const QString& path : std::as_const(m_paths)) {
+        auto lock = std::make_unique<QLockFile>(path);
+        // A running instance holds the lock for hours: age must never make it stale, only
+        // the death of its owner.
+        lock->setStaleLockTime(0);
+        if (lock->tryLock(0)) {
+            m_lock = std::move(lock);
+            return false;
+        }
+        if (lock->error() == QLockFile::LockFailedError)
+            return true;
+        // A missing or unwritable folder says nothing about other instances: try the next.
+    }
+    // Nowhere to keep a lock: a second instance is unlikely, and refusing to start for ever
+    // would be worse than running beside it.
+    return false;
 }
 
-QString SingleInstance::defaultLockPath()
+QStringList SingleInstance::defaultLockPaths()
 {
-    // Without a runtime folder of the session, Qt would warn on every start; the temporary
-    // folder serves, with the user's id in the name.
-    QString folder;
-    if (qEnvironmentVariableIsSet("XDG_RUNTIME_DIR"))
-        folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (folder.isEmpty())
-        folder = QDir::tempPath();
-    return folder + "/quillora-" + QString::number(getuid()) + ".lock";
+    // The folders as the environment names them. Qt's own runtime location would create a
+    // missing folder or warn, and its temporary path turns a missing TMPDIR into the root
+    // folder; a relative name depends on where we were started from, so none is used.
+    QStringList folders;
+    for (const char* variable : {"XDG_RUNTIME_DIR", "TMPDIR"}) {
+        const QString folder = qEnvironmentVariable(variable);
+        if (QDir::isAbsolutePath(folder))
+            folders << QDir::cleanPath(folder);
+    }
+    folders << "/tmp";
+    folders.removeDuplicates();
+
+    const QString name = "/quillora-" + QString::number(getuid()) + ".lock";
+    QStringList paths;
+    for (const QString& folder : std::as_const(folders))
+        paths << (folder == "/" ? name : folder + name);
+    return paths;
 }
 
 } // namespace quillora::app

@@ -2,6 +2,9 @@
 
 #include <QLockFile>
 #include <QString>
+#include <QStringList>
+
+#include <memory>
 
 namespace quillora::app {
 
@@ -10,15 +13,23 @@ namespace quillora::app {
 class SingleInstance
 {
 public:
-    explicit SingleInstance(const QString& lockPath = defaultLockPath());
+    // The lock is taken at the first of the paths where it can be taken at all.
+    explicit SingleInstance(QStringList lockPaths = defaultLockPaths());
+    explicit SingleInstance(const QString& lockPath) : SingleInstance(QStringList{lockPath}) {}
 
-    // Takes the lock when it is free; true when another running instance holds it.
-    bool otherInstanceRunning();
+    // Takes the lock when it is free; true only when a running instance holds it.
+    [[nodiscard]] bool otherInstanceRunning();
 
-    static QString defaultLockPath();
+    // Where the lock is held, or the empty text while none is.
+    [[nodiscard]] QString heldLockPath() const { return m_lock ? m_lock->fileName() : QString(); }
+
+    // The session's runtime folder, the temporary folder and /tmp, in that order, each with
+    // the user's id in the name.
+    static QStringList defaultLockPaths();
 
 private:
-    QLockFile m_lock;
+    QStringList m_paths;
+    std::unique_ptr<QLockFile> m_lock;
 };
 
 } // namespace quillora::app

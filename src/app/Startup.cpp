@@ -30,7 +30,11 @@ QString lastResortReportText(int number, const QString& description)
 void Form_Load(ui::MainWindow& window, process::Notifier& notifier, SingleInstance& instance,
                const StepObserver& beforeStep)
 {
+    // The lists' handlers and whatever else the steps set off report to this sequence, not to
+    // the user: an error they raise is thrown again here, between two steps.
+    ui::HandlerErrors::Hold handlerErrors(window.handlerErrors());
     const auto step = [&](int number) {
+        handlerErrors.rethrow();
         if (beforeStep)
             beforeStep(number);
     };
@@ -39,6 +43,7 @@ void Form_Load(ui::MainWindow& window, process::Notifier& notifier, SingleInstan
         if (instance.otherInstanceRunning()) {
             process::notifyError(notifier, "THIS SOFTWARE IS ALREADY OPEN!");
             ui::End(1);
+            return;
         }
         step(3);
         window.show();
@@ -58,14 +63,22 @@ void Form_Load(ui::MainWindow& window, process::Notifier& notifier, SingleInstan
         ui::frmSplash->exec();
         step(11);
         window.unsetCursor();
+        handlerErrors.rethrow();
     } catch (const NumberedError& error) {
         reportAndEnd(notifier, error.number(), QString::fromLocal8Bit(error.what()));
+        return;
     } catch (const std::bad_alloc&) {
         reportAndEnd(notifier, outOfMemoryNumber, "Out of memory");
+        return;
     } catch (const std::exception& error) {
         reportAndEnd(notifier, internalErrorNumber, QString::fromLocal8Bit(error.what()));
+        return;
+    } catch (...) {
+        reportAndEnd(notifier, internalErrorNumber, "Unknown error");
+        return;
     }
-    step(12);
+    if (beforeStep)
+        beforeStep(12);
 }
 
 } // namespace quillora::app

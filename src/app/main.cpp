@@ -1,5 +1,6 @@
 #include "app/SingleInstance.h"
 #include "app/Startup.h"
+#include "platform/RuntimeDirNotice.h"
 #include "ui/Artwork.h"
 #include "ui/Choosers.h"
 #include "ui/MainWindow.h"
@@ -11,6 +12,7 @@ using namespace quillora;
 
 int main(int argc, char** argv)
 {
+    platform::silenceRuntimeDirNotice();
     QApplication application(argc, argv);
     QApplication::setApplicationName("Quillora");
     QApplication::setDesktopFileName("quillora");

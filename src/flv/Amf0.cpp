@@ -4,90 +4,258 @@
 
 #include <bit>
 #include <cmath>
-#include <cstring>
 #include <ctime>
+#include <ostream>
 #include <sstream>
 
 namespace quillora::flv {
 
+static_assert(sizeof(AmfValue) == 16, "a value is a type, a time zone and one word");
+
 namespace {
 
-// Deeper nesting than any real metadata; a bound keeps hostile files from exhausting the stack.
-constexpr int maxDepth = 64;
+// How often a long check reports its progress.
+constexpr std::size_t progressStep = 1u << 20;
+// ECMAScript time values reach 100,000,000 days either side of 1970 (ECMA-262, Time Values and
+// Time Range); AMF0 dates are those (AMF0 specification, section 2.13).
+constexpr double maxDateMilliseconds = 8.64e15;
 
-class Parser
+std::string describeNumber(double v)
+{
+    std::ostringstream s;
+    s.precision(15);
+    s << v;
+    return s.str();
+}
+
+// Reads AMF0 values with a bounds check before every read; one set of checks for building,
+// checking and describing a value.
+class Reader
 {
 public:
-    explicit Parser(std::span<const std::uint8_t> data, std::size_t& offset)
-        : m_data(data), m_offset(offset)
+    Reader(std::span<const std::uint8_t> data, std::size_t& offset,
+           const AmfProgress* progress = nullptr)
+        : m_data(data), m_offset(offset), m_progress(progress)
     {}
 
     AmfValue value(int depth)
     {
-        if (depth > maxDepth)
-            fail("AMF values nested too deeply");
-        need(1);
-        const auto marker = static_cast<AmfType>(m_data[m_offset++]);
-        AmfValue v;
-        v.type = marker;
-        switch (marker) {
+        switch (marker(depth)) {
         case AmfType::Number:
-            v.number = number();
+            return AmfValue::makeNumber(number());
+        case AmfType::Boolean:
+            return AmfValue::makeBoolean(byte() != 0);
+        case AmfType::String:
+            return AmfValue::makeString(std::string(shortString()));
+        case AmfType::LongString:
+            return AmfValue::makeString(std::string(longString()));
+        case AmfType::Object:
+            return AmfValue::makeObject(properties(depth));
+        case AmfType::EcmaArray:
+            skipBytes(4); // the count is advisory; the end marker ends the array
+            return AmfValue::makeEcmaArray(properties(depth));
+        case AmfType::StrictArray: {
+            // No room is reserved from the count: the file may claim more than it holds.
+            std::vector<AmfValue> elements;
+            for (std::uint32_t i = 0, n = count(); i < n; ++i)
+                elements.push_back(value(depth + 1));
+            return AmfValue::makeStrictArray(std::move(elements));
+        }
+        case AmfType::Date: {
+            const double milliseconds = number();
+            return AmfValue::makeDate(milliseconds, static_cast<std::int16_t>(uint16()));
+        }
+        case AmfType::Null:
+            return AmfValue::makeNull();
+        case AmfType::Undefined:
+            return AmfValue::makeUndefined();
+        }
+        return {};
+    }
+
+    void skip(int depth)
+    {
+        switch (marker(depth)) {
+        case AmfType::Number:
+            skipBytes(8);
             break;
         case AmfType::Boolean:
-            need(1);
-            v.boolean = m_data[m_offset++] != 0;
+            skipBytes(1);
             break;
         case AmfType::String:
-            v.string = shortString();
+            shortString();
             break;
         case AmfType::LongString:
-            v.type = AmfType::String;
-            v.string = longString();
-            break;
-        case AmfType::Object:
-            v.properties = properties(depth);
+            longString();
             break;
         case AmfType::EcmaArray:
-            need(4);
-            m_offset += 4; // the count is advisory; the end marker ends the array
-            v.properties = properties(depth);
+            skipBytes(4);
+            [[fallthrough]];
+        case AmfType::Object:
+            while (!endOfProperties())
+                skip(depth + 1);
             break;
-        case AmfType::StrictArray: {
-            need(4);
-            const std::uint32_t count = toUInt32BE(&m_data[m_offset]);
-            m_offset += 4;
-            // Every element takes at least one byte.
-            if (count > m_data.size() - m_offset)
-                fail("AMF strict array longer than its data");
-            v.elements.reserve(count);
-            for (std::uint32_t i = 0; i < count; ++i)
-                v.elements.push_back(value(depth + 1));
+        case AmfType::StrictArray:
+            for (std::uint32_t i = 0, n = count(); i < n; ++i)
+                skip(depth + 1);
             break;
-        }
         case AmfType::Date:
-            v.number = number();
-            need(2);
-            v.timezone = static_cast<std::int16_t>(toUInt16BE(&m_data[m_offset]));
-            m_offset += 2;
+            skipBytes(10);
             break;
         case AmfType::Null:
         case AmfType::Undefined:
             break;
-        default:
-            --m_offset;
-            fail("unsupported AMF type " + std::to_string(static_cast<int>(marker)));
         }
-        return v;
+    }
+
+    void describe(int depth, std::ostream& out)
+    {
+        switch (marker(depth)) {
+        case AmfType::Number:
+            out << describeNumber(number());
+            break;
+        case AmfType::Boolean:
+            out << (byte() != 0 ? "true" : "false");
+            break;
+        case AmfType::String:
+            out << shortString();
+            break;
+        case AmfType::LongString:
+            out << longString();
+            break;
+        case AmfType::EcmaArray:
+            skipBytes(4);
+            [[fallthrough]];
+        case AmfType::Object: {
+            out << '{';
+            bool first = true;
+            for (std::string_view k; !endOfProperties(&k); first = false) {
+                out << (first ? "" : ", ") << k << ": ";
+                describe(depth + 1, out);
+            }
+            out << '}';
+            break;
+        }
+        case AmfType::StrictArray: {
+            const std::uint32_t n = count();
+            for (std::uint32_t i = 0; i < n; ++i)
+                skip(depth + 1);
+            out << '[' << n << " entries]";
+            break;
+        }
+        case AmfType::Date:
+            out << describeDate(number());
+            skipBytes(2);
+            break;
+        case AmfType::Null:
+            out << "null";
+            break;
+        case AmfType::Undefined:
+            out << "undefined";
+            break;
+        }
+    }
+
+    bool eachProperty(const AmfPropertyReader& property)
+    {
+        const std::size_t start = m_offset;
+        const auto type = static_cast<AmfType>(byte());
+        if (type != AmfType::Object && type != AmfType::EcmaArray) {
+            m_offset = start;
+            return false;
+        }
+        if (type == AmfType::EcmaArray)
+            skipBytes(4);
+        for (std::string_view k; !endOfProperties(&k);)
+            property(k, m_offset);
+        return true;
+    }
+
+    std::optional<std::string_view> stringIfAny()
+    {
+        const std::size_t start = m_offset;
+        try {
+            const auto type = static_cast<AmfType>(byte());
+            if (type == AmfType::String)
+                return shortString();
+            if (type == AmfType::LongString)
+                return longString();
+        } catch (const FormatError&) {
+        }
+        m_offset = start;
+        return std::nullopt;
     }
 
 private:
     [[noreturn]] void fail(const std::string& problem) { throw FormatError(m_offset, problem); }
 
-    void need(std::size_t count)
+    void need(std::size_t n)
     {
-        if (m_data.size() - m_offset < count)
+        if (m_data.size() - m_offset < n)
             fail("AMF value runs past the end of its tag");
+        if (m_progress && m_offset >= m_nextReport) {
+            (*m_progress)(m_offset);
+            m_nextReport = m_offset + progressStep;
+        }
+    }
+
+    AmfType marker(int depth)
+    {
+        if (depth > maxAmfDepth)
+            fail("AMF values nested too deeply");
+        const std::uint8_t m = byte();
+        switch (static_cast<AmfType>(m)) {
+        case AmfType::Number:
+        case AmfType::Boolean:
+        case AmfType::String:
+        case AmfType::Object:
+        case AmfType::Null:
+        case AmfType::Undefined:
+        case AmfType::EcmaArray:
+        case AmfType::StrictArray:
+        case AmfType::Date:
+        case AmfType::LongString:
+            return static_cast<AmfType>(m);
+        }
+        --m_offset;
+        fail("unsupported AMF type " + std::to_string(m));
+    }
+
+    std::uint8_t byte()
+    {
+        need(1);
+        return m_data[m_offset++];
+    }
+
+    std::uint16_t uint16()
+    {
+        need(2);
+        const std::uint16_t v = toUInt16BE(&m_data[m_offset]);
+        m_offset += 2;
+        return v;
+    }
+
+    std::uint32_t uint32()
+    {
+        need(4);
+        const std::uint32_t v = toUInt32BE(&m_data[m_offset]);
+        m_offset += 4;
+        return v;
+    }
+
+    // A strict array's length: every element takes at least one byte.
+    std::uint32_t count()
+    {
+        const std::uint32_t n = uint32();
+        if (n > m_data.size() - m_offset)
+            fail("AMF strict array longer than its data");
+        return n;
+    }
+
+    void skipBytes(std::size_t n)
+    {
+        need(n);
+        m_offset += n;
     }
 
     double number()
@@ -100,135 +268,201 @@ private:
         return std::bit_cast<double>(bits);
     }
 
-    std::string bytes(std::size_t length)
+    std::string_view bytes(std::size_t length)
     {
         need(length);
-        std::string s(reinterpret_cast<const char*>(&m_data[m_offset]), length);
+        const std::string_view s(reinterpret_cast<const char*>(&m_data[m_offset]), length);
         m_offset += length;
         return s;
     }
 
-    std::string shortString()
-    {
-        need(2);
-        const std::uint16_t length = toUInt16BE(&m_data[m_offset]);
-        m_offset += 2;
-        return bytes(length);
-    }
+    std::string_view shortString() { return bytes(uint16()); }
+    std::string_view longString() { return bytes(uint32()); }
 
-    std::string longString()
+    // Reads the next property name into `key`; true, with the name consumed, when it is instead
+    // the empty name and object-end marker 0x09 that close the list (AMF0 specification, 2.5).
+    bool endOfProperties(std::string_view* key = nullptr)
     {
-        need(4);
-        const std::uint32_t length = toUInt32BE(&m_data[m_offset]);
-        m_offset += 4;
-        return bytes(length);
+        const std::string_view k = shortString();
+        need(1);
+        if (k.empty() && m_data[m_offset] == 0x09) {
+            ++m_offset;
+            return true;
+        }
+        if (key)
+            *key = k;
+        return false;
     }
 
     AmfProperties properties(int depth)
     {
         AmfProperties result;
-        for (;;) {
-            std::string key = shortString();
-            need(1);
-            // An empty key followed by the object-end marker 0x09 closes the list.
-            if (key.empty() && m_data[m_offset] == 0x09) {
-                ++m_offset;
-                return result;
-            }
-            AmfValue v = value(depth + 1);
-            result.emplace_back(std::move(key), std::move(v));
+        for (std::string_view k; !endOfProperties(&k);) {
+            std::string name(k);
+            result.emplace_back(std::move(name), value(depth + 1));
         }
+        return result;
     }
 
     std::span<const std::uint8_t> m_data;
     std::size_t& m_offset;
+    const AmfProgress* m_progress;
+    std::size_t m_nextReport = 0;
 };
 
-void renderNumber(double v, std::string& out)
-{
-    const auto bits = std::bit_cast<std::uint64_t>(v);
-    for (int shift = 56; shift >= 0; shift -= 8)
-        appendUInt8(out, static_cast<unsigned>(bits >> shift));
-}
-
-void renderKey(const std::string& key, std::string& out)
-{
-    appendUInt16BE(out, static_cast<unsigned>(key.size()));
-    out += key;
-}
-
-void renderProperties(const AmfProperties& properties, std::string& out)
-{
-    for (const auto& [key, value] : properties) {
-        renderKey(key, out);
-        renderAmf(value, out);
-    }
-    appendUInt16BE(out, 0);
-    appendUInt8(out, 0x09);
-}
-
-std::string formatNumber(double v)
-{
-    std::ostringstream s;
-    s.precision(15);
-    s << v;
-    return s.str();
-}
+const std::string emptyString;
+const AmfProperties noProperties;
+const std::vector<AmfValue> noElements;
 
 } // namespace
 
+AmfValue::AmfValue(const AmfValue& other)
+    : m_type(other.m_type), m_timezone(other.m_timezone), m_number(other.m_number)
+{
+    switch (m_type) {
+    case AmfType::String:
+        m_string = new std::string(*other.m_string);
+        break;
+    case AmfType::Object:
+    case AmfType::EcmaArray:
+        m_properties = new AmfProperties(*other.m_properties);
+        break;
+    case AmfType::StrictArray:
+        m_elements = new std::vector<AmfValue>(*other.m_elements);
+        break;
+    default:
+        break;
+    }
+}
+
+AmfValue::AmfValue(AmfValue&& other) noexcept
+    : m_type(other.m_type), m_timezone(other.m_timezone), m_number(other.m_number)
+{
+    other.m_type = AmfType::Null;
+}
+
+AmfValue& AmfValue::operator=(const AmfValue& other)
+{
+    if (this != &other)
+        *this = AmfValue(other);
+    return *this;
+}
+
+AmfValue& AmfValue::operator=(AmfValue&& other) noexcept
+{
+    if (this != &other) {
+        release();
+        m_type = other.m_type;
+        m_timezone = other.m_timezone;
+        m_number = other.m_number;
+        other.m_type = AmfType::Null;
+    }
+    return *this;
+}
+
+AmfValue::~AmfValue()
+{
+    release();
+}
+
+void AmfValue::release() noexcept
+{
+    switch (m_type) {
+    case AmfType::String:
+        delete m_string;
+        break;
+    case AmfType::Object:
+    case AmfType::EcmaArray:
+        delete m_properties;
+        break;
+    case AmfType::StrictArray:
+        delete m_elements;
+        break;
+    default:
+        break;
+    }
+    m_type = AmfType::Null;
+}
+
+AmfValue AmfValue::makeUndefined()
+{
+    AmfValue a;
+    a.m_type = AmfType::Undefined;
+    return a;
+}
 AmfValue AmfValue::makeNumber(double v)
 {
     AmfValue a;
-    a.type = AmfType::Number;
-    a.number = v;
+    a.m_type = AmfType::Number;
+    a.m_number = v;
     return a;
 }
 AmfValue AmfValue::makeBoolean(bool v)
 {
     AmfValue a;
-    a.type = AmfType::Boolean;
-    a.boolean = v;
+    a.m_type = AmfType::Boolean;
+    a.m_boolean = v;
     return a;
 }
 AmfValue AmfValue::makeString(std::string v)
 {
     AmfValue a;
-    a.type = AmfType::String;
-    a.string = std::move(v);
+    a.m_string = new std::string(std::move(v));
+    a.m_type = AmfType::String;
     return a;
 }
-AmfValue AmfValue::makeDate(double milliseconds)
+AmfValue AmfValue::makeDate(double milliseconds, std::int16_t timezone)
 {
     AmfValue a;
-    a.type = AmfType::Date;
-    a.number = milliseconds;
+    a.m_type = AmfType::Date;
+    a.m_number = milliseconds;
+    a.m_timezone = timezone;
     return a;
 }
 AmfValue AmfValue::makeEcmaArray(AmfProperties properties)
 {
     AmfValue a;
-    a.type = AmfType::EcmaArray;
-    a.properties = std::move(properties);
+    a.m_properties = new AmfProperties(std::move(properties));
+    a.m_type = AmfType::EcmaArray;
     return a;
 }
 AmfValue AmfValue::makeObject(AmfProperties properties)
 {
     AmfValue a = makeEcmaArray(std::move(properties));
-    a.type = AmfType::Object;
+    a.m_type = AmfType::Object;
     return a;
 }
 AmfValue AmfValue::makeStrictArray(std::vector<AmfValue> elements)
 {
     AmfValue a;
-    a.type = AmfType::StrictArray;
-    a.elements = std::move(elements);
+    a.m_elements = new std::vector<AmfValue>(std::move(elements));
+    a.m_type = AmfType::StrictArray;
     return a;
 }
 
-const AmfValue* AmfValue::find(const std::string& key) const
+double AmfValue::number() const
 {
-    for (const auto& [k, v] : properties)
+    return m_type == AmfType::Number || m_type == AmfType::Date ? m_number : 0;
+}
+
+const std::string& AmfValue::string() const
+{
+    return m_type == AmfType::String ? *m_string : emptyString;
+}
+
+const AmfProperties& AmfValue::properties() const
+{
+    return m_type == AmfType::Object || m_type == AmfType::EcmaArray ? *m_properties : noProperties;
+}
+
+const std::vector<AmfValue>& AmfValue::elements() const
+{
+    return m_type == AmfType::StrictArray ? *m_elements : noElements;
+}
+
+const AmfValue* AmfValue::find(std::string_view key) const
+{
+    for (const auto& [k, v] : properties())
         if (k == key)
             return &v;
     return nullptr;
@@ -236,106 +470,170 @@ const AmfValue* AmfValue::find(const std::string& key) const
 
 AmfValue parseAmf(std::span<const std::uint8_t> data, std::size_t& offset)
 {
-    Parser parser(data, offset);
-    return parser.value(0);
+    return Reader(data, offset).value(0);
+}
+
+void skipAmf(std::span<const std::uint8_t> data, std::size_t& offset, const AmfProgress& progress,
+             int depth)
+{
+    Reader(data, offset, progress ? &progress : nullptr).skip(depth);
+}
+
+std::optional<std::string_view> parseAmfString(std::span<const std::uint8_t> data,
+                                               std::size_t& offset)
+{
+    return Reader(data, offset).stringIfAny();
+}
+
+bool readAmfProperties(std::span<const std::uint8_t> data, std::size_t& offset,
+                       const AmfPropertyReader& property)
+{
+    return Reader(data, offset).eachProperty(property);
+}
+
+void describeAmf(std::span<const std::uint8_t> data, std::size_t& offset, std::ostream& out)
+{
+    Reader(data, offset).describe(0, out);
+}
+
+std::string describeDate(double milliseconds)
+{
+    // Past the range a conversion to time_t would be undefined, and gmtime could not say.
+    if (!(std::fabs(milliseconds) <= maxDateMilliseconds))
+        return "invalid date";
+    const auto seconds = static_cast<std::time_t>(std::floor(milliseconds / 1000));
+    std::tm utc{};
+    char text[40];
+    if (!gmtime_r(&seconds, &utc) ||
+        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc) == 0)
+        return "invalid date";
+    return text;
+}
+
+void AmfWriter::value(const AmfValue& v)
+{
+    switch (v.type()) {
+    case AmfType::Number:
+        number(v.number());
+        break;
+    case AmfType::Boolean:
+        boolean(v.boolean());
+        break;
+    case AmfType::String:
+    case AmfType::LongString:
+        string(v.string());
+        break;
+    case AmfType::Object:
+    case AmfType::EcmaArray:
+        if (v.type() == AmfType::Object)
+            beginObject();
+        else
+            beginEcmaArray(v.properties().size());
+        for (const auto& [k, child] : v.properties()) {
+            key(k);
+            value(child);
+        }
+        endObject();
+        break;
+    case AmfType::StrictArray:
+        beginStrictArray(v.elements().size());
+        for (const AmfValue& e : v.elements())
+            value(e);
+        break;
+    case AmfType::Date:
+        date(v.number(), v.timezone());
+        break;
+    case AmfType::Null:
+        appendUInt8(m_out, 0x05);
+        break;
+    case AmfType::Undefined:
+        appendUInt8(m_out, 0x06);
+        break;
+    }
+}
+
+void AmfWriter::number(double v)
+{
+    appendUInt8(m_out, 0x00);
+    const auto bits = std::bit_cast<std::uint64_t>(v);
+    appendUInt32BE(m_out, static_cast<std::uint32_t>(bits >> 32));
+    appendUInt32BE(m_out, static_cast<std::uint32_t>(bits));
+}
+
+void AmfWriter::boolean(bool v)
+{
+    appendUInt8(m_out, 0x01);
+    appendUInt8(m_out, v ? 1 : 0);
+}
+
+void AmfWriter::string(std::string_view v)
+{
+    // Past 65,535 bytes only the long string has room for the length (AMF0, section 2.14).
+    if (v.size() <= 0xffff) {
+        appendUInt8(m_out, 0x02);
+        appendUInt16BE(m_out, static_cast<unsigned>(v.size()));
+    } else if (v.size() <= 0xffffffff) {
+        appendUInt8(m_out, 0x0c);
+        appendUInt32BE(m_out, static_cast<std::uint32_t>(v.size()));
+    } else {
+        throw RenderError("AMF string of " + std::to_string(v.size()) + " bytes is too long");
+    }
+    m_out += v;
+}
+
+void AmfWriter::date(double milliseconds, std::int16_t timezone)
+{
+    const auto bits = std::bit_cast<std::uint64_t>(milliseconds);
+    appendUInt8(m_out, 0x0b);
+    appendUInt32BE(m_out, static_cast<std::uint32_t>(bits >> 32));
+    appendUInt32BE(m_out, static_cast<std::uint32_t>(bits));
+    appendUInt16BE(m_out, static_cast<std::uint16_t>(timezone));
+}
+
+void AmfWriter::key(std::string_view k)
+{
+    // A property name has a 16-bit length and no long form (AMF0 specification, 2.5).
+    if (k.size() > 0xffff)
+        throw RenderError("AMF property name of " + std::to_string(k.size()) +
+                          " bytes is longer than 65535");
+    appendUInt16BE(m_out, static_cast<unsigned>(k.size()));
+    m_out += k;
+}
+
+void AmfWriter::beginObject()
+{
+    appendUInt8(m_out, 0x03);
+}
+
+void AmfWriter::beginEcmaArray(std::uint64_t count)
+{
+    counted(AmfType::EcmaArray, count, "ECMA array");
+}
+
+void AmfWriter::endObject()
+{
+    appendUInt16BE(m_out, 0);
+    appendUInt8(m_out, 0x09);
+}
+
+void AmfWriter::beginStrictArray(std::uint64_t count)
+{
+    counted(AmfType::StrictArray, count, "strict array");
+}
+
+void AmfWriter::counted(AmfType marker, std::uint64_t count, const char* what)
+{
+    // Array lengths are 32 bits (AMF0 specification, 2.10 and 2.12).
+    if (count > 0xffffffff)
+        throw RenderError(std::string(what) + " of " + std::to_string(count) +
+                          " entries is too long");
+    appendUInt8(m_out, static_cast<unsigned>(marker));
+    appendUInt32BE(m_out, static_cast<std::uint32_t>(count));
 }
 
 void renderAmf(const AmfValue& value, std::string& out)
 {
-    switch (value.type) {
-    case AmfType::Number:
-        appendUInt8(out, 0x00);
-        renderNumber(value.number, out);
-        break;
-    case AmfType::Boolean:
-        appendUInt8(out, 0x01);
-        appendUInt8(out, value.boolean ? 1 : 0);
-        break;
-    case AmfType::String:
-    case AmfType::LongString:
-        if (value.string.size() > 0xffff) {
-            appendUInt8(out, 0x0c);
-            appendUInt32BE(out, static_cast<std::uint32_t>(value.string.size()));
-            out += value.string;
-        } else {
-            appendUInt8(out, 0x02);
-            renderKey(value.string, out);
-        }
-        break;
-    case AmfType::Object:
-        appendUInt8(out, 0x03);
-        renderProperties(value.properties, out);
-        break;
-    case AmfType::EcmaArray:
-        appendUInt8(out, 0x08);
-        appendUInt32BE(out, static_cast<std::uint32_t>(value.properties.size()));
-        renderProperties(value.properties, out);
-        break;
-    case AmfType::StrictArray:
-        appendUInt8(out, 0x0a);
-        appendUInt32BE(out, static_cast<std::uint32_t>(value.elements.size()));
-        for (const AmfValue& e : value.elements)
-            renderAmf(e, out);
-        break;
-    case AmfType::Date:
-        appendUInt8(out, 0x0b);
-        renderNumber(value.number, out);
-        appendUInt16BE(out, static_cast<std::uint16_t>(value.timezone));
-        break;
-    case AmfType::Null:
-        appendUInt8(out, 0x05);
-        break;
-    case AmfType::Undefined:
-        appendUInt8(out, 0x06);
-        break;
-    }
-}
-
-std::string describeAmf(const AmfValue& value)
-{
-    // Texts are appended piece by piece: chains of operator+ on temporaries trip a false
-    // -Wrestrict in GCC 12 at -O3.
-    switch (value.type) {
-    case AmfType::Number:
-        return formatNumber(value.number);
-    case AmfType::Boolean:
-        return value.boolean ? "true" : "false";
-    case AmfType::String:
-    case AmfType::LongString:
-        return value.string;
-    case AmfType::Date: {
-        const std::time_t seconds = static_cast<std::time_t>(value.number / 1000);
-        std::tm utc{};
-        gmtime_r(&seconds, &utc);
-        char text[32];
-        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-        return text;
-    }
-    case AmfType::StrictArray: {
-        std::string s = "[";
-        s += std::to_string(value.elements.size());
-        s += " entries]";
-        return s;
-    }
-    case AmfType::Object:
-    case AmfType::EcmaArray: {
-        std::string s = "{";
-        for (const auto& [k, v] : value.properties) {
-            if (s.size() > 1)
-                s += ", ";
-            s += k;
-            s += ": ";
-            s += describeAmf(v);
-        }
-        s += '}';
-        return s;
-    }
-    case AmfType::Null:
-        return "null";
-    case AmfType::Undefined:
-        return "undefined";
-    }
-    return {};
+    AmfWriter(out).value(value);
 }
 
 } // namespace quillora::flv

@@ -21,6 +21,14 @@ private:
     std::uint64_t m_offset;
 };
 
+// A value the format has no room for (a key past 65,535 bytes, a tag body past 16 MB), refused
+// before any byte of it is written.
+class RenderError : public std::length_error
+{
+public:
+    using std::length_error::length_error;
+};
+
 inline std::uint32_t toUInt24BE(const std::uint8_t* p)
 {
     return (std::uint32_t(p[0]) << 16) | (std::uint32_t(p[1]) << 8) | p[2];

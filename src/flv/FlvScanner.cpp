@@ -14,17 +14,21 @@ namespace quillora::flv {
 
 namespace {
 
-// Script tags larger than this are not metadata we need to read.
-constexpr std::uint32_t maxScriptRead = 16u << 20;
+// Room in the new onMetaData's tag for everything but the keyframes and cue points: some thirty
+// named numbers and flags, and the creator's name.
+constexpr std::uint64_t maxIndexBytes = maxTagDataSize - (64u << 10);
 // Enough of a video tag for every picture header but AVC's configuration record.
 constexpr std::size_t videoPrefix = 32;
+// How far the scan goes before the pages behind it leave our memory.
+constexpr std::uint64_t releaseStep = 1u << 20;
 
 // Random access to the file being scanned. Mapped, the scan touches only the pages that hold
 // tag headers and makes no system call per tag; where mapping fails it reads with pread.
 class FileView
 {
 public:
-    FileView(int fd, std::uint64_t size) : m_fd(fd), m_size(size)
+    FileView(int fd, std::uint64_t size)
+        : m_fd(fd), m_size(size), m_pageSize(static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE)))
     {
         if (size == 0 || size > std::numeric_limits<std::size_t>::max())
             return;
@@ -62,38 +66,45 @@ public:
         }
     }
 
-    // The scan never goes back: pages before `offset` can leave our memory (they stay in the
-    // page cache), which keeps the peak small however large the file.
-    void release(std::uint64_t offset)
+    // The bytes in place where the file is mapped, else read into a buffer that the next call
+    // reuses.
+    std::span<const std::uint8_t> bytes(std::uint64_t offset, std::uint32_t length)
     {
-        constexpr std::uint64_t step = 8u << 20;
-        if (!m_map || offset < m_released + step)
-            return;
-        const std::uint64_t end = offset & ~(step - 1);
-        ::madvise(const_cast<std::uint8_t*>(m_map) + m_released,
-                  static_cast<std::size_t>(end - m_released), MADV_DONTNEED);
-        m_released = end;
+        if (m_map)
+            return {m_map + offset, length};
+        m_buffer.resize(length);
+        if (length)
+            read(offset, m_buffer.data(), length);
+        return m_buffer;
     }
 
-    std::vector<std::uint8_t> body(std::uint64_t offset, std::uint32_t size) const
+    // The pages from the one holding `begin` to the one before the page holding `end` leave our
+    // memory; they stay in the page cache, and a read maps them again. Readers that go forward
+    // call it for what lies behind them, which keeps the peak small however large the file or
+    // a tag.
+    void release(std::uint64_t begin, std::uint64_t end)
     {
-        std::vector<std::uint8_t> bytes(size);
-        if (size)
-            read(offset, bytes.data(), size);
-        return bytes;
+        begin -= begin % m_pageSize;
+        end -= end % m_pageSize;
+        if (m_map && end > begin)
+            ::madvise(const_cast<std::uint8_t*>(m_map) + begin,
+                      static_cast<std::size_t>(end - begin), MADV_DONTNEED);
     }
 
 private:
     int m_fd;
     std::uint64_t m_size;
+    std::uint64_t m_pageSize;
     const std::uint8_t* m_map = nullptr;
-    std::uint64_t m_released = 0;
+    std::vector<std::uint8_t> m_buffer;
 };
 
 class Scanner
 {
 public:
-    Scanner(int fd, std::uint64_t fileSize) : m_file(fd, fileSize), m_size(fileSize) {}
+    Scanner(int fd, std::uint64_t fileSize, ScanIndex index)
+        : m_file(fd, fileSize), m_size(fileSize), m_collectIndex(index == ScanIndex::Collect)
+    {}
 
     FlvScan run()
     {
@@ -110,9 +121,13 @@ public:
             throw FormatError(dataOffset, "file ends before the first tag");
 
         std::uint64_t at = dataOffset + previousTagSizeBytes;
+        std::uint64_t released = 0;
         while (at < m_size) {
             at = tag(at);
-            m_file.release(at);
+            if (at - released >= releaseStep) {
+                m_file.release(released, at);
+                released = at;
+            }
         }
         if (m_scan.tagCount == 0)
             throw FormatError(at, "the file holds no tags");
@@ -201,7 +216,8 @@ private:
         // One seek point a time: the first key frame of a timestamp is where playing starts
         // (an AVC configuration and its picture share one).
         if (keyframe &&
-            (m_scan.keyframes.empty() || m_scan.keyframes.back().seconds != timestamp / 1000.0))
+            (m_scan.keyframes.empty() || m_scan.keyframes.back().seconds != timestamp / 1000.0) &&
+            reserveIndex(keyframeIndexBytes))
             m_scan.keyframes.push_back({timestamp / 1000.0, m_scan.keptBytes});
         if (!avcConfig)
             m_scan.lastVideoIsKeyframe = keyframe;
@@ -213,7 +229,7 @@ private:
         if (!m_scan.dimensions) {
             try {
                 if (codec == Avc && avcConfig)
-                    m_scan.dimensions = videoDimensions(m_file.body(bodyAt, size));
+                    m_scan.dimensions = videoDimensions(m_file.bytes(bodyAt, size));
                 else if (codec != Avc)
                     m_scan.dimensions = videoDimensions(prefix);
             } catch (const FormatError& error) {
@@ -245,39 +261,72 @@ private:
     // False for an onMetaData tag, which is dropped.
     bool script(std::uint64_t bodyAt, std::uint32_t size)
     {
-        if (size > maxScriptRead) {
-            m_scan.dataTagBytes += tagHeaderSize + size;
-            return true;
-        }
-        const auto body = m_file.body(bodyAt, size);
+        const auto body = m_file.bytes(bodyAt, size);
         std::size_t at = 0;
-        std::string name;
-        try {
-            const AmfValue first = parseAmf(body, at);
-            if (first.type == AmfType::String)
-                name = first.string;
-        } catch (const FormatError&) {
-            // Script data of another kind: kept as it is.
-        }
+        // Script data of another kind is kept as it is, unread.
+        const auto name = parseAmfString(body, at);
+        // A value may fill its tag: the pages that its check has passed can go.
+        std::uint64_t checked = bodyAt;
+        const AmfProgress progress = [&](std::size_t reached) {
+            m_file.release(checked, bodyAt + reached);
+            checked = bodyAt + reached;
+        };
         if (name == "onMetaData") {
+            const std::size_t valueAt = at;
             try {
-                const AmfValue value = at < body.size() ? parseAmf(body, at) : AmfValue{};
-                if (!m_scan.oldMetadata)
-                    m_scan.oldMetadata = value;
+                if (at < body.size())
+                    skipAmf(body, at, progress);
             } catch (const FormatError& error) {
                 throw FormatError(bodyAt + error.offset(),
                                   std::string("unreadable onMetaData: ") + error.what());
             }
+            if (!m_scan.oldMetadata)
+                m_scan.oldMetadata = ByteRange{bodyAt + valueAt, bodyAt + at};
             return false;
         }
-        if (name == "onCuePoint") {
-            try {
-                m_scan.cuePoints.push_back(parseAmf(body, at));
-            } catch (const FormatError&) {
-                // A cue point we cannot read is still copied; it is just not indexed.
-            }
-        }
+        if (name == "onCuePoint")
+            cuePoint(bodyAt, body, at, progress);
         m_scan.dataTagBytes += tagHeaderSize + size;
+        return true;
+    }
+
+    void cuePoint(std::uint64_t bodyAt, std::span<const std::uint8_t> body, std::size_t at,
+                  const AmfProgress& progress)
+    {
+        if (!m_collectIndex || m_scan.indexTooLarge)
+            return;
+        const std::size_t valueAt = at;
+        try {
+            // In the index a cue point sits in the cuePoints array of the onMetaData array, and
+            // must still be readable there.
+            skipAmf(body, at, progress, 2);
+        } catch (const FormatError&) {
+            return; // a cue point we cannot read is still copied; it is just not indexed
+        }
+        if (!reserveIndex(at - valueAt))
+            return;
+        // A piece at a time, so that the value is not in memory twice, as mapped pages and as
+        // our copy.
+        for (std::size_t from = valueAt; from < at;) {
+            const std::size_t n = std::min<std::size_t>(at - from, releaseStep);
+            m_scan.cuePoints.append(body.subspan(from, n));
+            m_file.release(bodyAt + from, bodyAt + from + n);
+            from += n;
+        }
+        m_scan.cuePoints.endValue();
+    }
+
+    // Room for `bytes` more of the index in the new onMetaData; past what one tag holds, the
+    // collecting stops.
+    bool reserveIndex(std::uint64_t bytes)
+    {
+        if (!m_collectIndex)
+            return false;
+        if (m_scan.indexTooLarge || m_indexBytes + bytes > maxIndexBytes) {
+            m_scan.indexTooLarge = true;
+            return false;
+        }
+        m_indexBytes += bytes;
         return true;
     }
 
@@ -299,16 +348,32 @@ private:
 
     FileView m_file;
     std::uint64_t m_size;
+    bool m_collectIndex;
     FlvScan m_scan;
+    std::uint64_t m_indexBytes = 0;
     bool m_openRange = false;
     std::uint64_t m_rangeBegin = 0;
 };
 
 } // namespace
 
-FlvScan scanFlv(int fd, std::uint64_t fileSize)
+void EncodedValues::append(std::span<const std::uint8_t> bytes)
 {
-    return Scanner(fd, fileSize).run();
+    constexpr std::size_t pieceSize = 1u << 20;
+    m_size += bytes.size();
+    while (!bytes.empty()) {
+        if (m_pieces.empty() || m_pieces.back().size() == pieceSize)
+            m_pieces.emplace_back().reserve(pieceSize);
+        std::string& piece = m_pieces.back();
+        const std::size_t n = std::min(bytes.size(), pieceSize - piece.size());
+        piece.append(reinterpret_cast<const char*>(bytes.data()), n);
+        bytes = bytes.subspan(n);
+    }
+}
+
+FlvScan scanFlv(int fd, std::uint64_t fileSize, ScanIndex index)
+{
+    return Scanner(fd, fileSize, index).run();
 }
 
 } // namespace quillora::flv

@@ -4,7 +4,10 @@
 #include "flv/VideoDimensions.h"
 
 #include <cstdint>
+#include <deque>
 #include <optional>
+#include <span>
+#include <string>
 #include <vector>
 
 namespace quillora::flv {
@@ -15,6 +18,8 @@ enum TagType : int { AudioTag = 8, VideoTag = 9, ScriptTag = 18 };
 constexpr std::uint64_t headerSize = 9;
 constexpr std::uint64_t tagHeaderSize = 11;
 constexpr std::uint64_t previousTagSizeBytes = 4;
+// A tag's DataSize has 24 bits (FLV specification, FLVTAG).
+constexpr std::uint32_t maxTagDataSize = 0xffffff;
 
 // A run of tags copied unchanged, each with its trailing PreviousTagSize.
 struct ByteRange
@@ -28,6 +33,25 @@ struct Keyframe
     double seconds;
     // Offset of the tag header counted from the start of the copied tags in the output.
     std::uint64_t keptOffset;
+};
+
+// AMF values as a file held them, one after another, in pieces that growing never moves: the
+// bytes are held once, with no more room than they take.
+class EncodedValues
+{
+public:
+    // Part or all of a value; endValue() counts it once complete.
+    void append(std::span<const std::uint8_t> bytes);
+    void endValue() { ++m_count; }
+
+    std::uint64_t count() const { return m_count; }
+    std::uint64_t size() const { return m_size; }
+    const std::vector<std::string>& pieces() const { return m_pieces; }
+
+private:
+    std::vector<std::string> m_pieces;
+    std::uint64_t m_count = 0;
+    std::uint64_t m_size = 0;
 };
 
 // What one pass over the tag headers learns about a file.
@@ -57,17 +81,27 @@ struct FlvScan
     bool stereo = false;
     std::optional<Dimensions> dimensions;
 
-    std::vector<Keyframe> keyframes;
+    // The index the new onMetaData will hold. It is collected only while it fits in one tag;
+    // indexTooLarge then says that it did not.
+    std::deque<Keyframe> keyframes;
     bool lastVideoIsKeyframe = false;
-    std::vector<AmfValue> cuePoints;
+    EncodedValues cuePoints;
+    bool indexTooLarge = false;
 
-    // The onMetaData the file held before, if any (its values may be stale).
-    std::optional<AmfValue> oldMetadata;
+    // Where the encoded value of the onMetaData the file held before is, if any (its values may
+    // be stale).
+    std::optional<ByteRange> oldMetadata;
 };
 
-// Reads tag headers (and the first bytes of video tags) from an open file. Throws FormatError
-// naming the offset of the first problem.
-FlvScan scanFlv(int fd, std::uint64_t fileSize);
+// The bytes that a keyframe takes in the index: its time and its position, as numbers.
+constexpr std::uint64_t keyframeIndexBytes = 18;
+
+// Whether a scan collects the keyframes and cue points that new metadata needs.
+enum class ScanIndex { Collect, Skip };
+
+// Reads tag headers (and the first bytes of video tags, and script data) from an open file.
+// Throws FormatError naming the offset of the first problem.
+[[nodiscard]] FlvScan scanFlv(int fd, std::uint64_t fileSize, ScanIndex index = ScanIndex::Collect);
 
 // The tag's timestamp with its extension byte (FLV specification, TimestampExtended).
 inline std::uint32_t tagTimestamp(const std::uint8_t* header)

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <fcntl.h>
+#include <ostream>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -88,6 +89,41 @@ std::string resolveTarget(const std::string& output, const struct stat& inputInf
     return output;
 }
 
+void readExactly(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset,
+                 const std::string& path)
+{
+    while (length > 0) {
+        const ssize_t n = ::pread(fd, buffer, length, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw std::system_error(errno, std::generic_category(), "cannot read " + path);
+        if (n == 0)
+            throw FormatError(offset, "file ends early");
+        buffer += n;
+        offset += static_cast<std::uint64_t>(n);
+        length -= static_cast<std::size_t>(n);
+    }
+}
+
+// The length of the first "times" array in a keyframe index, which `offset` is moved past.
+std::uint64_t keyframeCount(std::span<const std::uint8_t> data, std::size_t& offset)
+{
+    std::uint64_t count = 0;
+    bool found = false;
+    const bool object = readAmfProperties(data, offset, [&](std::string_view key, std::size_t& at) {
+        if (!found && key == "times") {
+            found = true;
+            if (data.size() - at >= 5 && data[at] == std::uint8_t(AmfType::StrictArray))
+                count = toUInt32BE(&data[at + 1]);
+        }
+        skipAmf(data, at);
+    });
+    if (!object)
+        skipAmf(data, offset);
+    return count;
+}
+
 mode_t targetMode(const std::string& target, const struct stat& inputInfo)
 {
     struct stat info
@@ -100,12 +136,26 @@ mode_t targetMode(const std::string& target, const struct stat& inputInfo)
 
 } // namespace
 
-AmfValue buildMetadata(const FlvScan& scan, std::uint64_t metadataTagBytes, double nowMilliseconds,
-                       const std::string& creator)
+MetadataTag::MetadataTag(const FlvScan& scan, double nowMilliseconds, std::string creator)
+    : m_scan(scan), m_now(nowMilliseconds), m_creator(std::move(creator))
 {
+    if (scan.indexTooLarge)
+        throw RenderError("the keyframe index and cue points do not fit in one onMetaData tag");
+    // Every number is eight bytes, so the tag's size does not depend on the values in it.
+    std::uint64_t size = 0;
+    render(0, [&](std::string_view piece) { size += piece.size(); });
+    if (size - tagHeaderSize - previousTagSizeBytes > maxTagDataSize)
+        throw RenderError("onMetaData of " + std::to_string(size) +
+                          " bytes does not fit in one tag");
+    m_size = size;
+}
+
+AmfProperties MetadataTag::scalars(std::uint64_t ownSize) const
+{
+    const FlvScan& scan = m_scan;
     const bool hasVideo = scan.videoTags > 0;
     const bool hasAudio = scan.audioTags > 0;
-    const std::uint64_t firstTagAt = headerSize + previousTagSizeBytes + metadataTagBytes;
+    const std::uint64_t firstTagAt = headerSize + previousTagSizeBytes + ownSize;
     const std::uint64_t fileSize = firstTagAt + scan.keptBytes;
 
     double frameRate = 0;
@@ -165,44 +215,85 @@ AmfValue buildMetadata(const FlvScan& scan, std::uint64_t metadataTagBytes, doub
     }
     p.emplace_back("filesize", AmfValue::makeNumber(double(fileSize)));
     // Script data counts our own onMetaData tag too.
-    const std::uint64_t ownTag = metadataTagBytes ? metadataTagBytes - previousTagSizeBytes : 0;
+    const std::uint64_t ownTag = ownSize ? ownSize - previousTagSizeBytes : 0;
     p.emplace_back("datasize", AmfValue::makeNumber(double(scan.dataTagBytes + ownTag)));
     p.emplace_back("hasKeyframes", AmfValue::makeBoolean(!scan.keyframes.empty()));
-    p.emplace_back("hasCuePoints", AmfValue::makeBoolean(!scan.cuePoints.empty()));
+    p.emplace_back("hasCuePoints", AmfValue::makeBoolean(scan.cuePoints.count() > 0));
     p.emplace_back("canSeekToEnd", AmfValue::makeBoolean(hasVideo && scan.lastVideoIsKeyframe));
-    p.emplace_back("cuePoints", AmfValue::makeStrictArray(scan.cuePoints));
-    if (hasVideo) {
-        std::vector<AmfValue> times, positions;
-        times.reserve(scan.keyframes.size());
-        positions.reserve(scan.keyframes.size());
-        for (const Keyframe& k : scan.keyframes) {
-            times.push_back(AmfValue::makeNumber(k.seconds));
-            positions.push_back(AmfValue::makeNumber(double(firstTagAt + k.keptOffset)));
-        }
-        p.emplace_back("keyframes",
-                       AmfValue::makeObject(
-                           {{"times", AmfValue::makeStrictArray(std::move(times))},
-                            {"filepositions", AmfValue::makeStrictArray(std::move(positions))}}));
-    }
-    p.emplace_back("metadatacreator", AmfValue::makeString(creator));
-    p.emplace_back("metadatadate", AmfValue::makeDate(nowMilliseconds));
-    return AmfValue::makeEcmaArray(std::move(p));
+    return p;
 }
 
-std::string renderMetadataTag(const AmfValue& metadata)
+void MetadataTag::render(std::uint64_t ownSize,
+                         const std::function<void(std::string_view)>& write) const
 {
-    std::string body;
-    renderAmf(AmfValue::makeString("onMetaData"), body);
-    renderAmf(metadata, body);
-    if (body.size() > 0xffffff)
-        throw std::system_error(EFBIG, std::generic_category(), "metadata too large for a tag");
+    constexpr std::size_t pieceSize = 64u << 10;
+    const bool hasVideo = m_scan.videoTags > 0;
+    const std::uint64_t firstTagAt = headerSize + previousTagSizeBytes + ownSize;
+    std::string piece;
+    const auto flush = [&](std::size_t atLeast) {
+        if (piece.size() >= atLeast) {
+            write(piece);
+            piece.clear();
+        }
+    };
+    AmfWriter amf(piece);
+
+    const std::uint64_t bodySize = ownSize ? ownSize - tagHeaderSize - previousTagSizeBytes : 0;
+    appendUInt8(piece, ScriptTag);
+    appendUInt24BE(piece, static_cast<std::uint32_t>(bodySize));
+    appendUInt32BE(piece, 0); // timestamp 0, extension 0
+    appendUInt24BE(piece, 0); // stream id
+
+    amf.string("onMetaData");
+    const AmfProperties head = scalars(ownSize);
+    // The named values, the cue points, the keyframe index, then who wrote it and when.
+    amf.beginEcmaArray(head.size() + 1 + (hasVideo ? 1 : 0) + 2);
+    for (const auto& [key, value] : head) {
+        amf.key(key);
+        amf.value(value);
+    }
+    amf.key("cuePoints");
+    amf.beginStrictArray(m_scan.cuePoints.count());
+    flush(0);
+    for (const std::string& encoded : m_scan.cuePoints.pieces())
+        write(encoded);
+    if (hasVideo) {
+        const auto& keyframes = m_scan.keyframes;
+        amf.key("keyframes");
+        amf.beginObject();
+        amf.key("times");
+        amf.beginStrictArray(keyframes.size());
+        for (const Keyframe& k : keyframes) {
+            amf.number(k.seconds);
+            flush(pieceSize);
+        }
+        amf.key("filepositions");
+        amf.beginStrictArray(keyframes.size());
+        for (const Keyframe& k : keyframes) {
+            amf.number(double(firstTagAt + k.keptOffset));
+            flush(pieceSize);
+        }
+        amf.endObject();
+    }
+    amf.key("metadatacreator");
+    amf.string(m_creator);
+    amf.key("metadatadate");
+    amf.date(m_now, 0);
+    amf.endObject();
+    appendUInt32BE(piece, static_cast<std::uint32_t>(tagHeaderSize + bodySize));
+    flush(0);
+}
+
+void MetadataTag::render(const std::function<void(std::string_view)>& write) const
+{
+    render(m_size, write);
+}
+
+std::string MetadataTag::render() const
+{
     std::string tag;
-    appendUInt8(tag, ScriptTag);
-    appendUInt24BE(tag, static_cast<std::uint32_t>(body.size()));
-    appendUInt32BE(tag, 0); // timestamp 0, extension 0
-    appendUInt24BE(tag, 0); // stream id
-    tag += body;
-    appendUInt32BE(tag, static_cast<std::uint32_t>(tagHeaderSize + body.size()));
+    tag.reserve(m_size);
+    render([&](std::string_view piece) { tag += piece; });
     return tag;
 }
 
@@ -211,12 +302,7 @@ void injectMetadata(const std::string& input, const std::string& output, double 
 {
     const File in(input);
     const FlvScan scan = scanFlv(in.fd(), static_cast<std::uint64_t>(in.info().st_size));
-
-    // Every number is eight bytes, so the tag's size does not depend on the values in it.
-    const std::uint64_t tagBytes =
-        renderMetadataTag(buildMetadata(scan, 0, nowMilliseconds, creator)).size();
-    const std::string tag =
-        renderMetadataTag(buildMetadata(scan, tagBytes, nowMilliseconds, creator));
+    const MetadataTag tag(scan, nowMilliseconds, creator);
 
     std::string header = "FLV";
     appendUInt8(header, 1);
@@ -227,16 +313,53 @@ void injectMetadata(const std::string& input, const std::string& output, double 
     const std::string target = resolveTarget(output, in.info(), input);
     SafeOutput out(target, targetMode(target, in.info()));
     out.write(header.data(), header.size());
-    out.write(tag.data(), tag.size());
+    tag.render([&](std::string_view piece) { out.write(piece.data(), piece.size()); });
     for (const ByteRange& range : scan.kept)
         out.copyFrom(in.fd(), range.begin, range.end - range.begin);
     out.commit();
 }
 
-std::optional<AmfValue> readMetadata(const std::string& path)
+std::optional<EncodedMetadata> readMetadata(const std::string& path)
 {
     const File in(path);
-    return scanFlv(in.fd(), static_cast<std::uint64_t>(in.info().st_size)).oldMetadata;
+    const std::optional<ByteRange> where =
+        scanFlv(in.fd(), static_cast<std::uint64_t>(in.info().st_size), ScanIndex::Skip)
+            .oldMetadata;
+    if (!where)
+        return std::nullopt;
+    EncodedMetadata metadata{where->begin, std::vector<std::uint8_t>(where->end - where->begin)};
+    readExactly(in.fd(), metadata.bytes.data(), metadata.bytes.size(), where->begin, path);
+    return metadata;
+}
+
+void printMetadataValue(std::span<const std::uint8_t> value, std::ostream& out)
+{
+    std::size_t at = 0;
+    if (value.empty())
+        return;
+    // Metadata that is not an array has no properties to print.
+    (void)readAmfProperties(value, at, [&](std::string_view key, std::size_t& offset) {
+        if (key == "keyframes") {
+            out << "keyframes: " << keyframeCount(value, offset) << " entries\n";
+            return;
+        }
+        out << key << ": ";
+        describeAmf(value, offset, out);
+        out << '\n';
+    });
+}
+
+bool printMetadata(const std::string& path, std::ostream& out)
+{
+    const auto metadata = readMetadata(path);
+    if (!metadata)
+        return false;
+    try {
+        printMetadataValue(metadata->bytes, out);
+    } catch (const FormatError& error) {
+        throw FormatError(metadata->offset + error.offset(), error.what());
+    }
+    return true;
 }
 
 } // namespace quillora::flv

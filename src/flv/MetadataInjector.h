@@ -3,25 +3,62 @@
 #include "flv/Amf0.h"
 #include "flv/FlvScanner.h"
 
+#include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace quillora::flv {
 
-// The onMetaData array for a scanned file whose new metadata tag is `metadataTagBytes` long
-// (tag header, body and trailer), written at `nowMilliseconds`.
-AmfValue buildMetadata(const FlvScan& scan, std::uint64_t metadataTagBytes, double nowMilliseconds,
-                       const std::string& creator);
+// The onMetaData tag for a scanned file, written at `nowMilliseconds`. Its size is known before
+// any byte is written, and it is rendered in pieces straight from the scan (which must outlive
+// it), so a large keyframe index or many cue points are never held twice. Throws RenderError
+// when the metadata does not fit in one tag.
+class MetadataTag
+{
+public:
+    MetadataTag(const FlvScan& scan, double nowMilliseconds, std::string creator);
 
-// A complete script tag (header, body, PreviousTagSize) holding onMetaData.
-std::string renderMetadataTag(const AmfValue& metadata);
+    // Tag header, body and PreviousTagSize.
+    std::uint64_t size() const { return m_size; }
+    // Hands the tag to `write` in consecutive pieces.
+    void render(const std::function<void(std::string_view)>& write) const;
+    std::string render() const;
+
+private:
+    // The tag as it is when it is `ownSize` bytes long (0 while that is still unknown).
+    void render(std::uint64_t ownSize, const std::function<void(std::string_view)>& write) const;
+    AmfProperties scalars(std::uint64_t ownSize) const;
+
+    const FlvScan& m_scan;
+    double m_now;
+    std::string m_creator;
+    std::uint64_t m_size = 0;
+};
 
 // Writes `output` (which may be `input` itself) as `input` with a fresh onMetaData first. The
-// output appears complete or not at all. Throws FormatError for a bad FLV and
-// std::system_error for a failure to read or write.
+// output appears complete or not at all. Throws FormatError for a bad FLV, RenderError for
+// metadata that one tag cannot hold and std::system_error for a failure to read or write.
 void injectMetadata(const std::string& input, const std::string& output, double nowMilliseconds,
                     const std::string& creator);
 
+// The encoded value of the onMetaData a file holds, and where it is in the file.
+struct EncodedMetadata
+{
+    std::uint64_t offset = 0;
+    std::vector<std::uint8_t> bytes;
+};
+
 // The onMetaData the file holds, if any.
-std::optional<AmfValue> readMetadata(const std::string& path);
+[[nodiscard]] std::optional<EncodedMetadata> readMetadata(const std::string& path);
+
+// Prints the properties of an encoded onMetaData value, a "key: text" line each; the keyframe
+// index by its length. Throws FormatError with offsets within `value`.
+void printMetadataValue(std::span<const std::uint8_t> value, std::ostream& out);
+
+// Prints the onMetaData the file holds; false, with nothing printed, when it holds none.
+[[nodiscard]] bool printMetadata(const std::string& path, std::ostream& out);
 
 } // namespace quillora::flv

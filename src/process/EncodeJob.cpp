@@ -32,12 +32,13 @@ void EncodeJob::run()
     m_view.setEncodeEnabled(false);
     ReenableOnExit reenable{m_view};
 
-    m_runner.RunEncoder(m_view.command());
-    if (!m_runner.EncodeSucceeded)
+    // EncodeSucceeded says the same: the encoder really ended, with exit code 0.
+    if (!m_runner.RunEncoder(m_view.command()).succeeded())
         return;
     m_view.setCommand(encoding::metadataCommandLine(m_appDir, m_view.outputFolder(),
                                                     m_view.fileTitle(), m_separator));
-    m_runner.RunMetadataTool(m_view.command());
+    // Its message box has told the user how it went; nothing follows it either way.
+    static_cast<void>(m_runner.RunMetadataTool(m_view.command()));
 }
 
 } // namespace quillora::process

@@ -1,73 +1,85 @@
 #include "process/ToolRunner.h"
 
+#include "process/InputBlocker.h"
 #include "process/SystemError.h"
 
-#include <QCoreApplication>
-#include <QEvent>
 #include <QEventLoop>
 #include <QProcess>
+#include <QScopedValueRollback>
 
 namespace quillora::process {
 
 namespace {
 
-// Swallows user input for the whole application while it exists.
-class InputBlocker : public QObject
-{
-public:
-    InputBlocker() { QCoreApplication::instance()->installEventFilter(this); }
-    ~InputBlocker() override { QCoreApplication::instance()->removeEventFilter(this); }
-
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        switch (event->type()) {
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonRelease:
-        case QEvent::MouseButtonDblClick:
-        case QEvent::KeyPress:
-        case QEvent::KeyRelease:
-        case QEvent::ShortcutOverride:
-        case QEvent::Shortcut:
-        case QEvent::Wheel:
-        case QEvent::ContextMenu:
-        case QEvent::TouchBegin:
-        case QEvent::TouchUpdate:
-        case QEvent::TouchEnd:
-        case QEvent::TabletPress:
-        case QEvent::TabletRelease:
-        case QEvent::Close:
-            event->ignore();
-            return true;
-        default:
-            return false;
-        }
-    }
-};
-
 constexpr int killedExitCode = -1;
+
+// A tool killed by a signal has no exit code; like a crash on other systems, it failed.
+int exitCodeOf(const QProcess& process)
+{
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : killedExitCode;
+}
+
+// Waits in a nested event loop until the process has ended; false when the loop was left
+// first, as QCoreApplication::exit() leaves every loop when the application is quitting.
+[[nodiscard]] bool waitForEnd(QProcess& process)
+{
+    bool ended = process.state() == QProcess::NotRunning;
+    if (ended)
+        return true;
+    QEventLoop loop;
+    QObject::connect(&process, &QProcess::finished, &loop, [&] {
+        ended = true;
+        loop.quit();
+    });
+    // Only the wait blocks input: the message boxes that follow must take their answer.
+    InputBlocker blocker;
+    loop.exec();
+    return ended;
+}
+
+// Our tools take SIGTERM as a cancel that removes their unfinished output; one that does not
+// end in time is killed, so that no tool outlives the run that started it.
+void stop(QProcess& process, std::chrono::milliseconds timeout)
+{
+    process.terminate();
+    if (process.waitForFinished(int(timeout.count())))
+        return;
+    process.kill();
+    if (!process.waitForFinished(int(timeout.count())))
+        qWarning("quillora: %s did not end after SIGKILL", qPrintable(process.program()));
+}
 
 } // namespace
 
+QString cannotStartText(const QString& program, int errorCode)
+{
+    const QString reason = GetSystemErrorText(errorCode);
+    return ("CANNOT START " + program + (reason.isEmpty() ? "" : ": " + reason)).toUpper();
+}
+
 ToolRunner::ToolRunner(Notifier& notifier) : m_notifier(notifier) {}
 
-void ToolRunner::RunEncoder(const encoding::CommandLine& command)
+ToolResult ToolRunner::RunEncoder(const encoding::CommandLine& command)
 {
     if (command.isBlank())
-        return;
+        return {};
     EncodeSucceeded = false;
-    EncodeSucceeded =
+    const ToolResult result =
         run(command, {"FLV ENCODED!", "THE ENCODING FAILED DUE TO A DAMAGED VIDEO FILE!"});
+    EncodeSucceeded = result.succeeded();
+    return result;
 }
 
-void ToolRunner::RunMetadataTool(const encoding::CommandLine& command)
+ToolResult ToolRunner::RunMetadataTool(const encoding::CommandLine& command)
 {
     if (command.isBlank())
-        return;
-    run(command, {"METADATA INJECTED!", "METADATA ERROR!"});
+        return {};
+    return run(command, {"METADATA INJECTED!", "METADATA ERROR!"});
 }
 
-bool ToolRunner::run(const encoding::CommandLine& command, const Messages& messages)
+ToolResult ToolRunner::run(const encoding::CommandLine& command, const Messages& messages)
 {
+    const QScopedValueRollback running(m_running, true);
     QProcess process;
     process.setProgram(command.program);
     process.setArguments(command.arguments);
@@ -79,30 +91,38 @@ bool ToolRunner::run(const encoding::CommandLine& command, const Messages& messa
 
     process.start(QIODevice::ReadWrite);
     if (!process.waitForStarted(-1)) {
-        const int code = startFailureCode(command.program);
-        notifyError(m_notifier, GetSystemErrorText(code).toUpper());
-        return false;
+        ToolResult result{ToolEnd::NotStarted, 0,
+                          cannotStartText(command.program, startFailureCode(command.program))};
+        notifyError(m_notifier, result.message);
+        return result;
     }
     // Nobody answers on standard input: a tool that asks must see end-of-file, not hang.
     process.closeWriteChannel();
     ProcessId = process.processId();
 
-    if (process.state() != QProcess::NotRunning) {
-        // Only the wait blocks input: the message boxes that follow must take their answer.
-        QEventLoop loop;
-        QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
-        InputBlocker blocker;
-        loop.exec();
+    if (!waitForEnd(process)) {
+        // The application is on its way out. The tool is stopped rather than left behind, what
+        // it was making is unfinished, and no message box could be answered now (every event
+        // loop started from here returns at once), so nothing is shown: "DAMAGED VIDEO FILE"
+        // would blame a video that may be sound.
+        stop(process, m_stopTimeout);
+        ExitCode = exitCodeOf(process);
+        return {ToolEnd::Interrupted, ExitCode, {}};
     }
 
-    // A tool killed by a signal has no exit code; like a crash on other systems, it failed.
-    ExitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : killedExitCode;
-    const bool succeeded = ExitCode == 0;
-    if (succeeded)
-        notifyMessage(m_notifier, messages.success);
-    else
-        notifyError(m_notifier, messages.failure);
-    return succeeded;
+    ExitCode = exitCodeOf(process);
+    ToolResult result{process.exitStatus() == QProcess::NormalExit ? ToolEnd::Exited
+                                                                   : ToolEnd::Killed,
+                      ExitCode,
+                      {}};
+    if (result.succeeded()) {
+        result.message = messages.success;
+        notifyMessage(m_notifier, result.message);
+    } else {
+        result.message = messages.failure;
+        notifyError(m_notifier, result.message);
+    }
+    return result;
 }
 
 } // namespace quillora::process

@@ -68,9 +68,12 @@ QIcon appIcon()
     return icon;
 }
 
-QImage drawSplashPicture()
+QImage drawSplashPicture(qreal devicePixelRatio)
 {
-    QImage image(300, 150, QImage::Format_RGB32);
+    // Drawn in the picture's own 300 x 150 units at the screen's density, so that a dense
+    // screen shows it sharp rather than enlarged.
+    QImage image(QSize(300, 150) * devicePixelRatio, QImage::Format_RGB32);
+    image.setDevicePixelRatio(devicePixelRatio);
     image.fill(Qt::white);
     QPainter p(&image);
     // Fine stripes on white, inside a dark green frame.

@@ -11,7 +11,7 @@ QImage drawAppIcon(int size);
 // The icon with its 16, 24 and 32 pixel images.
 QIcon appIcon();
 
-// The 300 x 150 banner that the splash window shows.
-QImage drawSplashPicture();
+// The 300 x 150 banner that the splash window shows, in device pixels of the given density.
+QImage drawSplashPicture(qreal devicePixelRatio = 1.0);
 
 } // namespace quillora::ui

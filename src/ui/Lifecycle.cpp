@@ -15,8 +15,10 @@ std::function<void(int)>& endHandler()
 
 void End(int exitCode)
 {
-    if (endHandler())
+    if (endHandler()) {
         endHandler()(exitCode);
+        return;
+    }
     std::fflush(nullptr);
     std::_Exit(exitCode);
 }

@@ -1,8 +1,10 @@
 #include "ui/MainWindow.h"
 
 #include "encoding/OutputName.h"
+#include "ui/Accessibility.h"
 #include "ui/Artwork.h"
 #include "ui/Choosers.h"
+#include "ui/ClassicLook.h"
 #include "ui/Lifecycle.h"
 
 #include <QApplication>
@@ -26,14 +28,16 @@ const QColor white(255, 255, 255);
 const QColor buttonGrey(224, 224, 224);
 const QColor frameCaptionRed(192, 0, 0);
 
-// Debian's free Tahoma comes with Wine's fonts, which fontconfig does not list.
+// Debian's free Tahoma comes with Wine's fonts, which fontconfig does not list. Only the
+// regular face is taken: the outlines of Wine's bold face are no heavier than the regular ones
+// (its bold shapes exist only as bitmaps), while a bold request on the regular face is drawn
+// emboldened, which really looks bold.
 void registerTahoma()
 {
     static const bool registered = [] {
-        for (const char* file :
-             {"/usr/share/wine/fonts/tahoma.ttf", "/usr/share/wine/fonts/tahomabd.ttf"})
-            if (QFile::exists(file))
-                QFontDatabase::addApplicationFont(file);
+        const char* file = "/usr/share/wine/fonts/tahoma.ttf";
+        if (QFile::exists(file))
+            QFontDatabase::addApplicationFont(file);
         return true;
     }();
     Q_UNUSED(registered);
@@ -65,7 +69,18 @@ void setBackground(QWidget* widget, const QColor& colour)
     QPalette palette = widget->palette();
     palette.setColor(QPalette::Window, colour);
     widget->setPalette(palette);
+    widget->setBackgroundRole(QPalette::Window);
     widget->setAutoFillBackground(true);
+}
+
+// The classic raised and sunken edges: white and the face colour on the lit side, mid and dark
+// grey on the shaded side.
+void setEdgeColours(QWidget* widget, const QColor& face)
+{
+    setColour(widget, QPalette::Light, white);
+    setColour(widget, QPalette::Midlight, face);
+    setColour(widget, QPalette::Dark, QColor(128, 128, 128));
+    setColour(widget, QPalette::Shadow, QColor(64, 64, 64));
 }
 } // namespace
 
@@ -77,8 +92,8 @@ QRect twips(int left, int top, int width, int height)
 
 MainWindow::MainWindow(process::Notifier& notifier, Choosers& choosers, QString appDir,
                        QWidget* parent)
-    : QWidget(parent), m_notifier(notifier), m_choosers(choosers), m_runner(notifier),
-      m_job(*this, m_runner, notifier, std::move(appDir), QDir::separator())
+    : QWidget(parent), m_notifier(notifier), m_choosers(choosers), m_errors(notifier),
+      m_runner(notifier), m_job(*this, m_runner, notifier, std::move(appDir), QDir::separator())
 {
     // The encoder shows its own progress window when we start it: it is the user's only sign
     // of progress while we wait.
@@ -92,12 +107,14 @@ MainWindow::MainWindow(process::Notifier& notifier, Choosers& choosers, QString 
     createVideoFrame();
     createAudioFrame();
     createEncodeButton();
+    applyClassicStyle(this);
     createTabOrder();
     connectSettings();
 }
 
 void MainWindow::createWindow()
 {
+    presentAsWindow(this);
     setObjectName("frmMainTrial");
     setWindowTitle("Quillora");
     setWindowIcon(appIcon());
@@ -107,6 +124,7 @@ void MainWindow::createWindow()
     setFixedSize(twips(0, 0, 6000, 5505).size());
     setFont(tahoma(8.25));
     setBackground(this, white);
+    setEdgeColours(this, QApplication::palette().color(QPalette::Button));
 }
 
 void MainWindow::createCommandField()
@@ -123,27 +141,35 @@ void MainWindow::createSourceFrame()
 {
     m_frame1 = createFrame("Frame1", "Source Video:", twips(120, 60, 5775, 1935));
     m_cmdInput = createButton(m_frame1, "cmdInput", "&Input File", twips(120, 300, 1530, 435));
-    m_lblInput = createDisplayField(m_frame1, "lblInput", twips(1800, 360, 3855, 315));
+    m_lblInput =
+        createDisplayField(m_frame1, "lblInput", "Source video", twips(1800, 360, 3855, 315));
     m_cmdOutput = createButton(m_frame1, "cmdOutput", "&Output Folder", twips(120, 840, 1530, 435));
-    m_lblOutput = createDisplayField(m_frame1, "lblOutput", twips(1800, 900, 3855, 315));
-    createLabel(m_frame1, "Label1", "Output File Name:", twips(180, 1470, 1335, 255));
+    m_lblOutput =
+        createDisplayField(m_frame1, "lblOutput", "Output folder", twips(1800, 900, 3855, 315));
+    QLabel* label1 =
+        createLabel(m_frame1, "Label1", "Output File Name:", twips(180, 1470, 1335, 255));
     m_txtFileTitle = new QLineEdit(m_frame1);
     m_txtFileTitle->setObjectName("txtFileTitle");
     m_txtFileTitle->setGeometry(twips(1800, 1440, 3855, 315));
+    nameAfterCaption(m_txtFileTitle, label1);
 
-    connect(m_cmdInput, &QPushButton::clicked, this, &MainWindow::cmdInput_Click);
-    connect(m_cmdOutput, &QPushButton::clicked, this, &MainWindow::cmdOutput_Click);
+    connect(m_cmdInput, &QPushButton::clicked, this,
+            m_errors.guarded([this] { cmdInput_Click(); }));
+    connect(m_cmdOutput, &QPushButton::clicked, this,
+            m_errors.guarded([this] { cmdOutput_Click(); }));
 }
 
 void MainWindow::createVideoFrame()
 {
     m_frame2 = createFrame("Frame2", "Video Encoding Options", twips(120, 2040, 5775, 1155));
-    createLabel(m_frame2, "Label2", "Video Window:", twips(180, 270, 1095, 255));
+    QLabel* label2 = createLabel(m_frame2, "Label2", "Video Window:", twips(180, 270, 1095, 255));
     m_cmbVideoWindow = createList(m_frame2, "cmbVideoWindow", twips(1800, 240, 1035, 315));
-    createLabel(m_frame2, "Label3", "Pixels", twips(2940, 270, 435, 255));
-    createLabel(m_frame2, "Label4", "Video Bitrate:", twips(180, 690, 1095, 255));
+    QLabel* label3 = createLabel(m_frame2, "Label3", "Pixels", twips(2940, 270, 435, 255));
+    nameAfterCaption(m_cmbVideoWindow, label2, label3);
+    QLabel* label4 = createLabel(m_frame2, "Label4", "Video Bitrate:", twips(180, 690, 1095, 255));
     m_cmbVideoBitrate = createList(m_frame2, "cmbVideoBitrate", twips(1800, 660, 1035, 315));
-    createLabel(m_frame2, "Label5", "Kbps", twips(2940, 690, 375, 255));
+    QLabel* label5 = createLabel(m_frame2, "Label5", "Kbps", twips(2940, 690, 375, 255));
+    nameAfterCaption(m_cmbVideoBitrate, label4, label5);
     m_chkDeInterlace =
         createCheckBox(m_frame2, "chkDeInterlace", "De - Interlace", twips(4080, 240, 1335, 315));
     // This one box keeps the system's window colour rather than white.
@@ -153,14 +179,18 @@ void MainWindow::createVideoFrame()
 void MainWindow::createAudioFrame()
 {
     m_frame3 = createFrame("Frame3", "Audio Encoding Options", twips(120, 3240, 5775, 1575));
-    createLabel(m_frame3, "Label6", "Sampling Frequency:", twips(180, 270, 1635, 255));
+    QLabel* label6 =
+        createLabel(m_frame3, "Label6", "Sampling Frequency:", twips(180, 270, 1635, 255));
     m_cmbAudioSampling = createList(m_frame3, "cmbAudioSampling", twips(1800, 240, 1035, 315));
-    createLabel(m_frame3, "Label7", "Hz", twips(2940, 270, 255, 255));
-    createLabel(m_frame3, "Label8", "Audio Bitrate:", twips(180, 720, 1095, 255));
+    QLabel* label7 = createLabel(m_frame3, "Label7", "Hz", twips(2940, 270, 255, 255));
+    nameAfterCaption(m_cmbAudioSampling, label6, label7);
+    QLabel* label8 = createLabel(m_frame3, "Label8", "Audio Bitrate:", twips(180, 720, 1095, 255));
     m_cmbAudioBitrate = createList(m_frame3, "cmbAudioBitrate", twips(1800, 690, 1035, 315));
-    createLabel(m_frame3, "Label9", "Kbps", twips(2940, 720, 375, 255));
-    createLabel(m_frame3, "Label10", "Channels:", twips(180, 1170, 855, 255));
+    QLabel* label9 = createLabel(m_frame3, "Label9", "Kbps", twips(2940, 720, 375, 255));
+    nameAfterCaption(m_cmbAudioBitrate, label8, label9);
+    QLabel* label10 = createLabel(m_frame3, "Label10", "Channels:", twips(180, 1170, 855, 255));
     m_cmbAudioChannels = createList(m_frame3, "cmbAudioChannels", twips(1800, 1140, 1035, 315));
+    nameAfterCaption(m_cmbAudioChannels, label10);
     m_chkDisableAudio =
         createCheckBox(m_frame3, "chkDisableAudio", "Disable Audio", twips(4080, 240, 1275, 315));
 }
@@ -169,7 +199,8 @@ void MainWindow::createEncodeButton()
 {
     m_cmdEncode = createButton(this, "cmdEncode", "Start &Encoding", twips(120, 4920, 4575, 495));
     m_cmdEncode->setFont(tahoma(9.75, true));
-    connect(m_cmdEncode, &QPushButton::clicked, this, &MainWindow::cmdEncode_Click);
+    connect(m_cmdEncode, &QPushButton::clicked, this,
+            m_errors.guarded([this] { cmdEncode_Click(); }));
 }
 
 void MainWindow::createTabOrder()
@@ -186,9 +217,11 @@ void MainWindow::connectSettings()
 {
     for (QComboBox* list : {m_cmbVideoWindow, m_cmbVideoBitrate, m_cmbAudioSampling,
                             m_cmbAudioBitrate, m_cmbAudioChannels})
-        connect(list, &QComboBox::currentIndexChanged, this, &MainWindow::BuildEncodeOptions);
+        connect(list, &QComboBox::currentIndexChanged, this,
+                m_errors.guarded([this] { BuildEncodeOptions(); }));
     for (QCheckBox* box : {m_chkDeInterlace, m_chkDisableAudio})
-        connect(box, &QCheckBox::stateChanged, this, &MainWindow::BuildEncodeOptions);
+        connect(box, &QCheckBox::stateChanged, this,
+                m_errors.guarded([this] { BuildEncodeOptions(); }));
 }
 
 QGroupBox* MainWindow::createFrame(const char* name, const QString& caption, QRect geometry)
@@ -213,9 +246,11 @@ QLabel* MainWindow::createLabel(QWidget* parent, const char* name, const QString
     return label;
 }
 
-QLabel* MainWindow::createDisplayField(QWidget* parent, const char* name, QRect geometry)
+QLabel* MainWindow::createDisplayField(QWidget* parent, const char* name,
+                                       const QString& accessibleName, QRect geometry)
 {
     QLabel* field = createLabel(parent, name, QString(), geometry);
+    nameDisplayField(field, accessibleName);
     setBackground(field, buttonGrey);
     field->setFrameStyle(QFrame::Box | QFrame::Plain);
     field->setLineWidth(1);
@@ -233,6 +268,7 @@ QPushButton* MainWindow::createButton(QWidget* parent, const char* name, const Q
     button->setAutoDefault(false);
     setColour(button, QPalette::Button, buttonGrey);
     setColour(button, QPalette::ButtonText, Qt::black);
+    setEdgeColours(button, buttonGrey);
     return button;
 }
 
@@ -242,6 +278,9 @@ QComboBox* MainWindow::createList(QWidget* parent, const char* name, QRect geome
     list->setObjectName(name);
     list->setGeometry(geometry);
     list->setEditable(false);
+    // The list that drops down is made now rather than on first use, so that it takes the
+    // window's style with the rest.
+    list->view();
     setColour(list, QPalette::WindowText, Qt::black);
     setColour(list, QPalette::ButtonText, Qt::black);
     return list;
@@ -266,6 +305,8 @@ void MainWindow::fillSettingLists()
     for (std::size_t i = 0; i < lists.size(); ++i) {
         lists[i]->addItems(settings[i].entries);
         lists[i]->setCurrentText(lists[i]->itemText(settings[i].defaultIndex));
+        // A handler that the selection set off may have failed: the fill stops there.
+        m_errors.rethrowHeld();
     }
 }
 
@@ -332,6 +373,10 @@ void MainWindow::setEncodeEnabled(bool enabled)
 
 void MainWindow::cmdInput_Click()
 {
+    // While a tool runs, no input reaches the window, but a screen reader's "press" is no
+    // input event: the choice would change what the running request reads next.
+    if (m_runner.isRunning())
+        return;
     const auto path = m_choosers.openFile(this, "Open Video File to Encode", videoFileFilter());
     if (!path)
         return;
@@ -343,6 +388,8 @@ void MainWindow::cmdInput_Click()
 
 void MainWindow::cmdOutput_Click()
 {
+    if (m_runner.isRunning())
+        return;
     QString folder = mdlMain::BrowseForFolder(m_choosers, this, "Select Your Output Folder");
     if (!folder.isEmpty() && !folder.endsWith(QDir::separator()))
         folder += QDir::separator();
@@ -352,21 +399,19 @@ void MainWindow::cmdOutput_Click()
 
 void MainWindow::cmdEncode_Click()
 {
-    // No exception may cross into Qt's event dispatch.
-    try {
-        m_job.run();
-    } catch (const std::exception& error) {
-        process::notifyError(m_notifier, QString::fromLocal8Bit(error.what()).toUpper());
-    }
+    m_job.run();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    process::notify(m_notifier, "ARE YOU SURE?", process::Icon::Question, process::Buttons::YesNo,
-                    "Confirm");
-    if (process::MsgAnswer.toInt() == process::AnswerYes)
-        End(0);
+    // The window itself never closes: Yes ends the whole process.
     event->ignore();
+    m_errors.guard([this] {
+        process::notify(m_notifier, "ARE YOU SURE?", process::Icon::Question,
+                        process::Buttons::YesNo, "Confirm");
+        if (process::MsgAnswer.toInt() == process::AnswerYes)
+            End(0);
+    });
 }
 
 void MainWindow::showEvent(QShowEvent* event)

@@ -3,6 +3,7 @@
 #include "encoding/EncodeOptions.h"
 #include "process/EncodeJob.h"
 #include "process/ToolRunner.h"
+#include "ui/HandlerErrors.h"
 
 #include <QWidget>
 
@@ -38,6 +39,8 @@ public:
     encoding::EncodeSettings settings() const;
 
     process::ToolRunner& runner() { return m_runner; }
+    // Where the errors of the window's handlers go.
+    HandlerErrors& handlerErrors() { return m_errors; }
 
     // EncodeView
     QString sourcePath() const override;
@@ -70,7 +73,8 @@ private:
 
     QGroupBox* createFrame(const char* name, const QString& caption, QRect geometry);
     QLabel* createLabel(QWidget* parent, const char* name, const QString& caption, QRect geometry);
-    QLabel* createDisplayField(QWidget* parent, const char* name, QRect geometry);
+    QLabel* createDisplayField(QWidget* parent, const char* name, const QString& accessibleName,
+                               QRect geometry);
     QPushButton* createButton(QWidget* parent, const char* name, const QString& caption,
                               QRect geometry);
     QComboBox* createList(QWidget* parent, const char* name, QRect geometry);
@@ -79,6 +83,7 @@ private:
 
     process::Notifier& m_notifier;
     Choosers& m_choosers;
+    HandlerErrors m_errors;
     process::ToolRunner m_runner;
     process::EncodeJob m_job;
     encoding::CommandLine m_command;

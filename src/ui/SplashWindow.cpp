@@ -31,7 +31,7 @@ SplashWindow::SplashWindow(QWidget* mainWindow)
     m_image1->setGeometry(twips(0, 0, 4530, 2280));
     m_image1->setFrameStyle(QFrame::Box | QFrame::Plain);
     m_image1->setLineWidth(1);
-    m_image1->setPixmap(QPixmap::fromImage(drawSplashPicture()));
+    drawPicture();
     m_image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     m_timer1 = new QTimer(this);
@@ -67,8 +67,17 @@ void SplashWindow::reject()
     // Escape and the window system's close requests do not end the splash early.
 }
 
+void SplashWindow::drawPicture()
+{
+    const qreal ratio = devicePixelRatioF();
+    if (m_image1->pixmap().devicePixelRatio() != ratio || m_image1->pixmap().isNull())
+        m_image1->setPixmap(QPixmap::fromImage(drawSplashPicture(ratio)));
+}
+
 void SplashWindow::showEvent(QShowEvent* event)
 {
+    // Only now is the screen known, and with it its density.
+    drawPicture();
     if (const QWidget* owner = parentWidget()) {
         QRect box = frameGeometry();
         box.moveCenter(owner->frameGeometry().center());

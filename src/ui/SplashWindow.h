@@ -28,6 +28,8 @@ private slots:
     void Timer1_Timer();
 
 private:
+    void drawPicture();
+
     QLabel* m_image1 = nullptr;
     QTimer* m_timer1 = nullptr;
     bool m_closing = false;

@@ -2,6 +2,7 @@
 // application folder and with file names as users have them.
 #include "ui/MainWindow.h"
 
+#include "../fakes/EventLoops.h"
 #include "../fakes/FakeNotifier.h"
 #include "../fakes/RunProgram.h"
 #include "../fakes/ScriptedChoosers.h"
@@ -18,6 +19,10 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+
+#include <csignal>
+#include <memory>
 
 using namespace quillora;
 
@@ -32,6 +37,41 @@ class TestConversion : public QObject
     {
         return probedStream(probeMedia(file), type);
     }
+
+    // An MPEG-4 video with PCM sound, made by Debian's ffmpeg; true when it was made.
+    static bool makeVideo(const QString& path, const QString& size, const QString& sampleRate,
+                          const QString& seconds)
+    {
+        return runProgram("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
+                                     "testsrc=size=" + size + ":rate=25", "-f", "lavfi", "-i",
+                                     "sine=sample_rate=" + sampleRate, "-t", seconds, "-c:v",
+                                     "mpeg4", "-c:a", "pcm_s16le", path})
+                   .exitCode == 0;
+    }
+
+    // The main window as start-up leaves it, with a source and an output folder picked through
+    // its buttons as a user picks them.
+    struct Session
+    {
+        FakeNotifier notifier;
+        ScriptedChoosers choosers;
+        std::unique_ptr<ui::MainWindow> window;
+
+        bool open(const QString& appDir, const QString& source, const QString& folder)
+        {
+            choosers.files = {source};
+            choosers.folders = {folder};
+            window = std::make_unique<ui::MainWindow>(notifier, choosers, appDir);
+            window->fillSettingLists();
+            window->BuildEncodeOptions();
+            window->show();
+            if (!QTest::qWaitForWindowExposed(window.get()))
+                return false;
+            QTest::mouseClick(window->findChild<QPushButton*>("cmdInput"), Qt::LeftButton);
+            QTest::mouseClick(window->findChild<QPushButton*>("cmdOutput"), Qt::LeftButton);
+            return true;
+        }
+    };
 
 private slots:
     void initTestCase()
@@ -61,12 +101,7 @@ private slots:
         QFETCH(bool, isVideo);
         const QString source = sourceDir + "/" + sourceName;
         if (isVideo) {
-            QCOMPARE(runProgram("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
-                                           "testsrc=size=352x288:rate=25", "-f", "lavfi", "-i",
-                                           "sine=sample_rate=44100", "-t", "3", "-c:v", "mpeg4",
-                                           "-c:a", "pcm_s16le", source})
-                         .exitCode,
-                     0);
+            QVERIFY(makeVideo(source, "352x288", "44100", "3"));
         } else {
             QFile text(source);
             QVERIFY(text.open(QIODevice::WriteOnly));
@@ -74,18 +109,10 @@ private slots:
         }
 
         const QStringList before = QDir(outputDir).entryList(QDir::Files | QDir::Hidden);
-        FakeNotifier notifier;
-        ScriptedChoosers choosers;
-        choosers.files = {source};
-        choosers.folders = {outputDir};
-        ui::MainWindow window(notifier, choosers, appDir);
-        window.fillSettingLists();
-        window.BuildEncodeOptions();
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-
-        QTest::mouseClick(window.findChild<QPushButton*>("cmdInput"), Qt::LeftButton);
-        QTest::mouseClick(window.findChild<QPushButton*>("cmdOutput"), Qt::LeftButton);
+        Session session;
+        QVERIFY(session.open(appDir, source, outputDir));
+        const FakeNotifier& notifier = session.notifier;
+        ui::MainWindow& window = *session.window;
         window.findChild<QComboBox*>("cmbVideoWindow")->setCurrentText("320x240");
         window.findChild<QComboBox*>("cmbAudioChannels")->setCurrentText("Stereo");
         auto* encode = window.findChild<QPushButton*>("cmdEncode");
@@ -114,6 +141,32 @@ private slots:
         QCOMPARE(audio["channels"].toInt(), 2);
         const ProgramRun check = runProgram("flvmeta", {"--check", output});
         QVERIFY2(check.out.contains("0 error(s), 0 warning(s)"), qPrintable(check.out));
+    }
+
+    // The application quitting under an encode: the encoder is stopped, not abandoned, it
+    // leaves nothing in the output folder, and nothing claims the file was encoded.
+    void interruptedConversionLeavesNothing()
+    {
+        // Long enough that the encode is still running when the application quits.
+        const QString source = sourceDir + "/long clip.avi";
+        QVERIFY(makeVideo(source, "160x120", "22050", "120"));
+        const QString folder = outputDir + "/interrupted";
+        QVERIFY(QDir().mkpath(folder));
+        Session session;
+        QVERIFY(session.open(appDir, source, folder));
+        const FakeNotifier& notifier = session.notifier;
+        ui::MainWindow& window = *session.window;
+
+        QTimer::singleShot(500, [] { QCoreApplication::exit(0); });
+        QTest::mouseClick(window.findChild<QPushButton*>("cmdEncode"), Qt::LeftButton);
+        clearExitRequest();
+
+        QCOMPARE(notifier.texts(), QStringList());
+        QVERIFY(!window.runner().EncodeSucceeded);
+        QCOMPARE(::kill(pid_t(window.runner().ProcessId), 0), -1);
+        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList());
+        QVERIFY(window.findChild<QPushButton*>("cmdEncode")->isEnabled());
     }
 };
 

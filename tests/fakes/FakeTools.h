@@ -21,6 +21,7 @@ public:
         qunsetenv("FAKE_FFMPEG_EXIT");
         qunsetenv("FAKE_FLVTOOL2_EXIT");
         qunsetenv("FAKE_TOOL_SLEEP_MS");
+        qunsetenv("FAKE_TOOL_ON_TERM");
     }
 
     QString path() const { return m_path; }

@@ -1,15 +1,13 @@
 // libFuzzer target for the FLV reader: any bytes must give a scan or a FormatError, never a
 // crash, an out-of-bounds read, undefined behaviour or a hang.
+#include "FuzzFile.h"
+
 #include "flv/Amf0.h"
 #include "flv/Bytes.h"
 #include "flv/FlvScanner.h"
 #include "flv/MetadataInjector.h"
 
-#include <cstddef>
-#include <cstdint>
-#include <sys/mman.h>
 #include <system_error>
-#include <unistd.h>
 
 using namespace quillora::flv;
 
@@ -19,19 +17,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         std::size_t at = 0;
         while (at < size)
-            parseAmf({data, size}, at);
+            (void)parseAmf({data, size}, at);
     } catch (const FormatError&) {
     }
 
     // The whole reader, through a file as the tool uses it.
-    static const int fd = memfd_create("flv", 0);
-    if (fd < 0 || ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != ssize_t(size))
+    const int fd = fuzzFile(data, size);
+    if (fd < 0)
         return 0;
     try {
         const FlvScan scan = scanFlv(fd, size);
-        const AmfValue metadata = buildMetadata(scan, 0, 0, "fuzz");
-        renderMetadataTag(metadata);
+        const MetadataTag tag(scan, 0, "fuzz");
+        if (tag.render().size() != tag.size())
+            fuzzFinding();
     } catch (const FormatError&) {
+    } catch (const RenderError&) {
     } catch (const std::system_error&) {
     }
     return 0;

@@ -3,26 +3,16 @@
 #include "flv/Bytes.h"
 #include "flv/VideoDimensions.h"
 
+#include "SameAmf.h"
+
 #include <QTest>
+
+#include <limits>
+#include <sstream>
 
 using namespace quillora::flv;
 
 namespace {
-bool same(const AmfValue& a, const AmfValue& b)
-{
-    if (a.type != b.type || a.number != b.number || a.boolean != b.boolean ||
-        a.string != b.string || a.timezone != b.timezone ||
-        a.properties.size() != b.properties.size() || a.elements.size() != b.elements.size())
-        return false;
-    for (std::size_t i = 0; i < a.properties.size(); ++i)
-        if (a.properties[i].key != b.properties[i].key ||
-            !same(a.properties[i].value, b.properties[i].value))
-            return false;
-    for (std::size_t i = 0; i < a.elements.size(); ++i)
-        if (!same(a.elements[i], b.elements[i]))
-            return false;
-    return true;
-}
 
 std::vector<std::uint8_t> bytes(std::initializer_list<int> values)
 {
@@ -57,7 +47,7 @@ private slots:
         const auto* data = reinterpret_cast<const std::uint8_t*>(rendered.data());
         const AmfValue parsed = parseAmf({data, rendered.size()}, at);
         QCOMPARE(at, rendered.size());
-        QVERIFY(same(parsed, value));
+        QVERIFY(sameAmf(parsed, value));
     }
 
     void amfRefusals_data()
@@ -86,6 +76,85 @@ private slots:
                                  parseAmf({reinterpret_cast<const std::uint8_t*>(data.constData()),
                                            std::size_t(data.size())},
                                           at));
+    }
+
+    // A property name has a 16-bit length and no long form: past 65,535 bytes it is refused, not
+    // written with its length cut.
+    void amfLongNames_data()
+    {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("65,535") << 65535 << false;
+        QTest::newRow("65,536") << 65536 << true;
+        QTest::newRow("70,000") << 70000 << true;
+    }
+
+    void amfLongNames()
+    {
+        QFETCH(int, length);
+        QFETCH(bool, refused);
+        const std::string key(std::size_t(length), 'k');
+        // Deep inside, as in a cue point, and at the top.
+        for (const AmfValue& value :
+             {AmfValue::makeObject({{key, AmfValue::makeNumber(1)}}),
+              AmfValue::makeStrictArray({AmfValue::makeEcmaArray(
+                  {{"a", AmfValue::makeObject({{key, AmfValue::makeNull()}})}})})}) {
+            std::string rendered;
+            bool threw = false;
+            try {
+                renderAmf(value, rendered);
+            } catch (const RenderError& error) {
+                threw = true;
+                QVERIFY(std::string(error.what()).find(std::to_string(length)) !=
+                        std::string::npos);
+            }
+            QCOMPARE(threw, refused);
+            if (refused)
+                continue;
+            std::size_t at = 0;
+            const auto* data = reinterpret_cast<const std::uint8_t*>(rendered.data());
+            QVERIFY(sameAmf(parseAmf({data, rendered.size()}, at), value));
+            QCOMPARE(at, rendered.size());
+        }
+    }
+
+    // The printed text of each type, read straight from the encoded bytes.
+    void describedValues_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("number") << QByteArray("\x00\x40\x28\xb0\xa3\xd7\x0a\x3d\x71", 9)
+                                << "12.345";
+        QTest::newRow("not a number")
+            << QByteArray("\x00\x7f\xf8\x00\x00\x00\x00\x00\x00", 9) << "nan";
+        QTest::newRow("boolean") << QByteArray("\x01\x02", 2) << "true";
+        QTest::newRow("long string") << QByteArray("\x0c\x00\x00\x00\x02ok", 7) << "ok";
+        QTest::newRow("object") << QByteArray("\x03\x00\x01"
+                                              "a\x05\x00\x01"
+                                              "b\x03\x00\x00\x09\x00\x00\x09",
+                                              15)
+                                << "{a: null, b: {}}";
+        QTest::newRow("ECMA array") << QByteArray("\x08\x00\x00\x00\x07\x00\x01"
+                                                  "u\x06\x00\x00\x09",
+                                                  12)
+                                    << "{u: undefined}";
+        QTest::newRow("strict array")
+            << QByteArray("\x0a\x00\x00\x00\x02\x05\x01\x00", 8) << "[2 entries]";
+        QTest::newRow("date") << QByteArray("\x0b\x42\x78\xbc\xfe\x56\x80\x00\x00\x00\x00", 11)
+                              << "2023-11-14T22:13:20Z";
+    }
+
+    void describedValues()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(QString, text);
+        std::ostringstream out;
+        std::size_t at = 0;
+        describeAmf(
+            {reinterpret_cast<const std::uint8_t*>(data.constData()), std::size_t(data.size())}, at,
+            out);
+        QCOMPARE(QString::fromStdString(out.str()), text);
+        QCOMPARE(at, std::size_t(data.size()));
     }
 
     void dimensions_data()

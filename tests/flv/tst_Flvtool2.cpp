@@ -4,14 +4,20 @@
 
 #include "../fakes/RunProgram.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 #include <QThread>
 
+#include <bit>
+#include <cmath>
 #include <csignal>
+#include <limits>
 #include <sys/stat.h>
 
 namespace {
@@ -51,16 +57,184 @@ QList<QByteArray> tagsOf(const QByteArray& file)
     return tags;
 }
 
-QByteArray scriptTag(const QByteArray& body)
+QByteArray be32(quint32 v)
+{
+    return QByteArray(1, char(v >> 24)) + char(v >> 16) + char(v >> 8) + char(v);
+}
+
+QByteArray flvTag(int type, quint32 ms, const QByteArray& body)
 {
     QByteArray tag;
-    tag += char(18);
-    tag += char(body.size() >> 16) + QByteArray(1, char(body.size() >> 8)) + char(body.size());
-    tag += QByteArray(7, '\0');
+    tag += char(type);
+    tag += be32(quint32(body.size())).mid(1);
+    tag += be32(ms).mid(1) + char(ms >> 24);
+    tag += QByteArray(3, '\0');
     tag += body;
-    const int size = 11 + int(body.size());
-    tag += char(size >> 24) + QByteArray(1, char(size >> 16)) + char(size >> 8) + char(size);
+    tag += be32(11 + quint32(body.size()));
     return tag;
+}
+
+QByteArray scriptTag(const QByteArray& body)
+{
+    return flvTag(18, 0, body);
+}
+
+const QByteArray audioHeader("FLV\x01\x04\x00\x00\x00\x09\x00\x00\x00\x00", 13);
+// An MP3 tag of two bytes.
+QByteArray audioTag(quint32 ms)
+{
+    return flvTag(8, ms, QByteArray("\x2e\xff", 2));
+}
+
+QByteArray amfName(const QByteArray& name)
+{
+    return QByteArray("\x02\x00", 2) + char(name.size()) + name;
+}
+
+// AMF0 values that take little room in a file and much in a careless reader.
+QByteArray amfNulls(int count)
+{
+    return '\x0a' + be32(quint32(count)) + QByteArray(count, '\x05');
+}
+
+QByteArray amfEcmaOfNulls(int count)
+{
+    QByteArray property("\x00\x01"
+                        "a\x05",
+                        4);
+    return '\x08' + be32(quint32(count)) + property.repeated(count) + QByteArray("\x00\x00\x09", 3);
+}
+
+// Objects `levels` deep around a null. Inside an array, 63 are as deep as a value may be; a cue
+// point sits two levels deeper in the index, so 61 are as deep as one can be indexed.
+QByteArray amfNestedObjects(int levels)
+{
+    return QByteArray("\x03\x00\x01"
+                      "a",
+                      4)
+               .repeated(levels) +
+           '\x05' + QByteArray("\x00\x00\x09", 3).repeated(levels);
+}
+
+QByteArray amfLongString(int length)
+{
+    return '\x0c' + be32(quint32(length)) + QByteArray(length, 'x');
+}
+
+QByteArray amfDate(double milliseconds)
+{
+    const auto bits = std::bit_cast<quint64>(milliseconds);
+    return '\x0b' + be32(quint32(bits >> 32)) + be32(quint32(bits)) + QByteArray(2, '\0');
+}
+
+// An old onMetaData holding one property.
+QByteArray metadataWith(const QByteArray& key, const QByteArray& value)
+{
+    return amfName("onMetaData") + '\x08' + be32(1) + amfName(key).mid(1) + value +
+           QByteArray("\x00\x00\x09", 3);
+}
+
+// A file that a reader holding a value per byte, or reserving room from a count, would need
+// far more than the file's own size for.
+enum Crafted {
+    CueNulls,
+    CueFillingItsTag,
+    MetadataEcmaFillingItsTag,
+    CueNestedObjects,
+    CueTooDeepForTheIndex,
+    MetadataNestedObjects,
+    CueLongString,
+    MetadataLongString,
+    FullIndexThenFullMetadata,
+    ManySmallCuePoints,
+    ManySmallTags,
+    ManyKeyframes,
+    KeyframesFillingTheTag,
+};
+
+constexpr int tagCapacity = 0xffffff;
+constexpr qint64 largestInput = 100'000'000;
+
+void writeCrafted(QFile& f, Crafted crafted)
+{
+    const QByteArray cue = amfName("onCuePoint");
+    const QByteArray meta = amfName("onMetaData");
+    // What fills a script tag after its name and an array's count.
+    const int fill = tagCapacity - 13 - 5;
+    f.write(audioHeader + audioTag(0));
+    switch (crafted) {
+    case CueNulls:
+        f.write(scriptTag(cue + amfNulls(4 << 20)));
+        break;
+    case CueFillingItsTag:
+        f.write(scriptTag(cue + amfNulls(fill)));
+        break;
+    case MetadataEcmaFillingItsTag:
+        f.write(scriptTag(meta + amfEcmaOfNulls((fill - 3) / 4)));
+        break;
+    case CueNestedObjects:
+        f.write(scriptTag(cue + '\x0a' + be32(28000) + amfNestedObjects(61).repeated(28000)));
+        break;
+    case CueTooDeepForTheIndex:
+        f.write(scriptTag(cue + '\x0a' + be32(1) + amfNestedObjects(63)));
+        break;
+    case MetadataNestedObjects: {
+        const QByteArray property = QByteArray("\x00\x01"
+                                               "a",
+                                               3) +
+                                    amfNestedObjects(63);
+        const int count = (fill - 3) / int(property.size());
+        f.write(scriptTag(meta + '\x08' + be32(quint32(count)) + property.repeated(count) +
+                          QByteArray("\x00\x00\x09", 3)));
+        break;
+    }
+    case CueLongString:
+        f.write(scriptTag(cue + amfLongString(12 << 20)));
+        break;
+    case MetadataLongString:
+        f.write(scriptTag(metadataWith("title", amfLongString(fill - 20))));
+        break;
+    case FullIndexThenFullMetadata:
+        for (int i = 0; i < 5; ++i)
+            f.write(scriptTag(cue + amfNulls(3'300'000)));
+        f.write(scriptTag(meta + amfEcmaOfNulls((fill - 3) / 4)));
+        break;
+    case ManySmallCuePoints:
+    case ManySmallTags:
+    case ManyKeyframes:
+    case KeyframesFillingTheTag: {
+        // A Sorenson H.263 key frame of 160x120 first; then tags of one byte.
+        if (crafted == ManyKeyframes || crafted == KeyframesFillingTheTag)
+            f.write(flvTag(9, 0, QByteArray("\x12\x00\x00\x84\x00\x50\x3c\x00", 8)));
+        const QByteArray one = crafted == ManySmallCuePoints ? scriptTag(cue + '\x05')
+                               : crafted == ManySmallTags    ? audioTag(0)
+                                                             : flvTag(9, 0, QByteArray(1, '\x12'));
+        const quint32 count = crafted == KeyframesFillingTheTag ? 900'000 : 0xffffffff;
+        QByteArray chunk;
+        const qint64 written = f.size();
+        for (quint32 i = 1; i < count && written + i * one.size() < largestInput - 64; ++i) {
+            chunk += one;
+            // Each at a time of its own, one millisecond apart.
+            char* stamp = chunk.data() + chunk.size() - one.size() + 4;
+            stamp[0] = char(i >> 16), stamp[1] = char(i >> 8), stamp[2] = char(i);
+            stamp[3] = char(i >> 24);
+            if (chunk.size() > (1 << 20)) {
+                f.write(chunk);
+                chunk.clear();
+            }
+        }
+        f.write(chunk);
+        break;
+    }
+    }
+    f.write(audioTag(40));
+}
+
+QByteArray fileHash(const QString& path)
+{
+    QFile f(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    return f.open(QIODevice::ReadOnly) && hash.addData(&f) ? hash.result() : QByteArray();
 }
 
 bool isMetadata(const QByteArray& tag)
@@ -74,6 +248,30 @@ QString metadataValue(const QString& printed, const QString& key)
         if (line.startsWith(key + ": "))
             return line.mid(key.size() + 2);
     return {};
+}
+struct Measured
+{
+    int exitCode;
+    qint64 peakKilobytes;
+    QString err;
+};
+
+// A run of `program` under GNU time, its output thrown away.
+Measured measured(const QString& program, const QStringList& arguments)
+{
+    QTemporaryFile log;
+    if (!log.open())
+        return {-1, -1, "cannot create a log"};
+    QProcess p;
+    p.setStandardOutputFile(QProcess::nullDevice());
+    p.start("/usr/bin/time", QStringList{"-v", "-o", log.fileName(), program} + arguments);
+    p.waitForFinished(300000);
+    const QString report = QString::fromUtf8(log.readAll());
+    const auto match =
+        QRegularExpression("Maximum resident set size \\(kbytes\\): (\\d+)").match(report);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            match.hasMatch() ? match.captured(1).toLongLong() : -1,
+            QString::fromUtf8(p.readAllStandardError())};
 }
 } // namespace
 
@@ -201,21 +399,21 @@ private slots:
         const std::uint32_t bodySize = quillora::flv::toUInt24BE(bytes + 14);
         std::size_t at = 0;
         const auto metadataName = quillora::flv::parseAmf({bytes + 24, bodySize}, at);
-        QCOMPARE(metadataName.string, std::string("onMetaData"));
+        QCOMPARE(metadataName.string(), std::string("onMetaData"));
         const auto metadata = quillora::flv::parseAmf({bytes + 24, bodySize}, at);
         const auto* keyframes = metadata.find("keyframes");
         QVERIFY(keyframes);
-        const auto& positions = keyframes->find("filepositions")->elements;
+        const auto& positions = keyframes->find("filepositions")->elements();
         QCOMPARE(positions.size(), std::size_t(4));
         for (const auto& position : positions) {
-            const auto p = static_cast<std::size_t>(position.number);
+            const auto p = static_cast<std::size_t>(position.number());
             QVERIFY(p + 12 < std::size_t(data.size()));
             QCOMPARE(int(bytes[p] & 0x1f), 9);
             QCOMPARE(int(bytes[p + 11] >> 4), 1);
         }
-        QCOMPARE(metadata.find("filesize")->number, double(data.size()));
-        QCOMPARE(metadata.find("stereo")->type, quillora::flv::AmfType::Boolean);
-        QVERIFY(!metadata.find("framerate") || metadata.find("hasVideo")->boolean);
+        QCOMPARE(metadata.find("filesize")->number(), double(data.size()));
+        QCOMPARE(metadata.find("stereo")->type(), quillora::flv::AmfType::Boolean);
+        QVERIFY(!metadata.find("framerate") || metadata.find("hasVideo")->boolean());
     }
 
     // An old onMetaData anywhere is dropped; every other tag, a cue point included, is kept
@@ -457,6 +655,131 @@ private slots:
         QCOMPARE(QDir(local.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"a.flv"});
     }
 
+    // Memory follows what the file holds, never a count it claims nor the shape of its values:
+    // every input up to 100 MB is read and written in 32 MB.
+    void memoryBoundedByTheFile_data()
+    {
+        QTest::addColumn<int>("crafted");
+        QTest::addColumn<int>("updateExitCode");
+        QTest::addColumn<QString>("printedLine"); // in -P of the written file
+        QTest::newRow("4 MB of nulls in a cue point")
+            << int(CueNulls) << 0 << "cuePoints: [1 entries]";
+        QTest::newRow("a cue point filling its tag") << int(CueFillingItsTag) << 1 << "";
+        QTest::newRow("an ECMA array filling the old metadata")
+            << int(MetadataEcmaFillingItsTag) << 0 << "hasCuePoints: false";
+        QTest::newRow("objects nested to the depth limit in a cue point")
+            << int(CueNestedObjects) << 0 << "cuePoints: [1 entries]";
+        // Copied, but left out of the index, where it would be too deep to read back.
+        QTest::newRow("a cue point too deep for the index")
+            << int(CueTooDeepForTheIndex) << 0 << "hasCuePoints: false";
+        QTest::newRow("objects nested to the depth limit in the old metadata")
+            << int(MetadataNestedObjects) << 0 << "hasCuePoints: false";
+        QTest::newRow("a long string in a cue point")
+            << int(CueLongString) << 0 << "cuePoints: [1 entries]";
+        QTest::newRow("a long string in the old metadata")
+            << int(MetadataLongString) << 0 << "hasCuePoints: false";
+        QTest::newRow("a full index, then a full old metadata")
+            << int(FullIndexThenFullMetadata) << 0 << "cuePoints: [5 entries]";
+        QTest::newRow("many small cue points")
+            << int(ManySmallCuePoints) << 0 << "hasCuePoints: true";
+        QTest::newRow("many small tags") << int(ManySmallTags) << 0 << "hasCuePoints: false";
+        QTest::newRow("more keyframes than one tag holds") << int(ManyKeyframes) << 1 << "";
+        QTest::newRow("as many keyframes as one tag holds")
+            << int(KeyframesFillingTheTag) << 0 << "keyframes: 900000 entries";
+    }
+
+    void memoryBoundedByTheFile()
+    {
+        QFETCH(int, crafted);
+        QFETCH(int, updateExitCode);
+        QFETCH(QString, printedLine);
+        QVERIFY2(QFile::exists("/usr/bin/time"), "GNU time (Debian's time package) is needed");
+        QTemporaryDir local;
+        const QString in = local.path() + "/crafted.flv";
+        {
+            QFile f(in);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            writeCrafted(f, Crafted(crafted));
+            QVERIFY(f.size() <= largestInput);
+        }
+        const QByteArray before = fileHash(in);
+        const QString out = local.path() + "/out.flv";
+        const Measured update = measured(tool(), {"-U", in, out});
+        const Measured print = measured(tool(), {"-P", in});
+        qInfo("%s: %lld MB in, peak %lld kB for -U, %lld kB for -P", QTest::currentDataTag(),
+              QFileInfo(in).size() >> 20, update.peakKilobytes, print.peakKilobytes);
+        QVERIFY2(update.exitCode == updateExitCode, qPrintable(update.err));
+        QCOMPARE(print.exitCode, 0);
+        QVERIFY(update.peakKilobytes > 0 && print.peakKilobytes > 0);
+        QVERIFY(update.peakKilobytes <= 32 * 1024);
+        QVERIFY(print.peakKilobytes <= 32 * 1024);
+        QCOMPARE(fileHash(in), before);
+        if (updateExitCode != 0) {
+            QVERIFY2(update.err.contains("does not fit") || update.err.contains("do not fit"),
+                     qPrintable(update.err));
+            QCOMPARE(QDir(local.path()).entryList(QDir::Files | QDir::Hidden),
+                     QStringList{"crafted.flv"});
+            return;
+        }
+        const Measured printOut = measured(tool(), {"-P", out});
+        QVERIFY(printOut.peakKilobytes <= 32 * 1024);
+        QVERIFY2(run(tool(), {"-P", out}).out.split('\n').contains(printedLine),
+                 qPrintable(printedLine));
+    }
+
+    // Any date is printed as a date or as invalid, never undefined behaviour.
+    void printsDates_data()
+    {
+        QTest::addColumn<double>("milliseconds");
+        QTest::addColumn<QString>("printed");
+        QTest::newRow("epoch") << 0.0 << "1970-01-01T00:00:00Z";
+        QTest::newRow("a second before") << -1.0 << "1969-12-31T23:59:59Z";
+        QTest::newRow("2024") << 1.7e12 << "2023-11-14T22:13:20Z";
+        QTest::newRow("last day") << 8.64e15 << "275760-09-13T00:00:00Z";
+        QTest::newRow("first day") << -8.64e15 << "-271821-04-20T00:00:00Z";
+        QTest::newRow("just past") << 8.64e15 + 1 << "invalid date";
+        QTest::newRow("far out of range") << 1e297 << "invalid date";
+        QTest::newRow("far before") << -1e297 << "invalid date";
+        QTest::newRow("not a number") << std::numeric_limits<double>::quiet_NaN() << "invalid date";
+        QTest::newRow("infinite") << std::numeric_limits<double>::infinity() << "invalid date";
+    }
+
+    void printsDates()
+    {
+        QFETCH(double, milliseconds);
+        QFETCH(QString, printed);
+        QTemporaryDir local;
+        const QString in = local.path() + "/dated.flv";
+        write(in, audioHeader + audioTag(0) +
+                      scriptTag(metadataWith("metadatadate", amfDate(milliseconds))) +
+                      audioTag(40));
+        QStringList tools{tool()};
+        // The sanitized build stops at undefined behaviour.
+        if (const QString sanitized = qEnvironmentVariable("QUILLORA_SANITIZED_BIN_DIR");
+            !sanitized.isEmpty())
+            tools << sanitized + "/flvtool2";
+        for (const QString& program : tools) {
+            const ProgramRun r = run(program, {"-P", in});
+            QVERIFY2(r.exitCode == 0, qPrintable(program + ": " + r.err));
+            QCOMPARE(metadataValue(r.out, "metadatadate"), printed);
+        }
+    }
+
+    // Output that cannot be written is a failure, whichever file it goes to.
+    void printingToAFullDiskFails()
+    {
+        QTemporaryDir local;
+        const QString in = local.path() + "/a.flv";
+        write(in, audioHeader + audioTag(0) +
+                      scriptTag(metadataWith("title", amfLongString(100000))) + audioTag(40));
+        QProcess p;
+        p.setStandardOutputFile("/dev/full");
+        p.start(tool(), {"-P", in});
+        QVERIFY(p.waitForFinished());
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY(!p.readAllStandardError().isEmpty());
+    }
+
     void commandLine_data()
     {
         QTest::addColumn<QStringList>("arguments");
@@ -467,6 +790,11 @@ private slots:
         QTest::newRow("help") << QStringList{"--help"} << 0;
         QTest::newRow("version") << QStringList{"--version"} << 0;
         QTest::newRow("missing file") << QStringList{"-U", "/nonexistent/a.flv"} << 1;
+        QTest::newRow("print without a file") << QStringList{"-P"} << 2;
+        QTest::newRow("print a missing file") << QStringList{"-P", "/nonexistent/a.flv"} << 1;
+        QTest::newRow("print a folder") << QStringList{"-P", "/"} << 1;
+        QTest::newRow("print what is not an FLV")
+            << QStringList{"-P", qEnvironmentVariable("QUILLORA_SOURCE_DIR") + "/README.md"} << 3;
     }
 
     void commandLine()

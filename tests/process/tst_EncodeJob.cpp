@@ -2,10 +2,12 @@
 
 #include "encoding/EncodeOptions.h"
 
+#include "../fakes/EventLoops.h"
 #include "../fakes/FakeNotifier.h"
 #include "../fakes/FakeTools.h"
 
 #include <QTest>
+#include <QTimer>
 
 using namespace quillora;
 using namespace quillora::process;
@@ -32,6 +34,14 @@ struct RecordingView : EncodeView
     {
         enabled = e;
         enabledHistory << e;
+    }
+
+    // A source, a folder and a name that pass every check.
+    void chooseValid()
+    {
+        source = "/v/a.avi";
+        folder = "/o/";
+        title = "a.flv";
     }
 };
 } // namespace
@@ -118,17 +128,44 @@ private slots:
         FakeNotifier notifier;
         ToolRunner runner(notifier);
         RecordingView view;
-        view.source = "/v/a.avi";
-        view.folder = "/o/";
-        view.title = "a.flv";
+        view.chooseValid();
         EncodeJob job(view, runner, notifier, app.path(), u'/');
 
         job.run();
 
-        QCOMPARE(notifier.texts(), QStringList{"NO SUCH FILE OR DIRECTORY"});
+        QCOMPARE(notifier.texts(),
+                 QStringList{"CANNOT START " + (app.path() + "/FFMPEG").toUpper() +
+                             ": NO SUCH FILE OR DIRECTORY"});
         QVERIFY(app.runs().isEmpty());
         QVERIFY(view.enabled);
         QVERIFY(view.field.text.contains("/ffmpeg -i "));
+    }
+
+    // An encode whose wait was left early (the application quitting under it) is no
+    // success: the metadata step does not run on a file that was never finished.
+    void interruptedEncodeSkipsMetadata()
+    {
+        FakeAppDir app;
+        qputenv("FAKE_TOOL_SLEEP_MS", "30000");
+        FakeNotifier notifier;
+        ToolRunner runner(notifier);
+        RecordingView view;
+        view.chooseValid();
+        EncodeJob job(view, runner, notifier, app.path(), u'/');
+        // Once the tool has started and can be asked to stop.
+        const auto quit = exitWhen([&] { return !app.runs().isEmpty(); });
+
+        job.run();
+        clearExitRequest();
+
+        const auto runs = app.runs();
+        QCOMPARE(runs.size(), 2);
+        QCOMPARE(runs[0][0], "ffmpeg");
+        QCOMPARE(runs[1], QStringList({"ffmpeg", "terminated"}));
+        QVERIFY(!notifier.texts().contains("FLV ENCODED!"));
+        QVERIFY(!runner.EncodeSucceeded);
+        QVERIFY(view.enabled);
+        QCOMPARE(view.field.program, app.path() + "/ffmpeg");
     }
 
     void sameCommandTwice()
@@ -137,9 +174,7 @@ private slots:
         FakeNotifier notifier;
         ToolRunner runner(notifier);
         RecordingView view;
-        view.source = "/v/a.avi";
-        view.folder = "/o/";
-        view.title = "a.flv";
+        view.chooseValid();
         EncodeJob job(view, runner, notifier, app.path(), u'/');
         job.run();
         job.run();

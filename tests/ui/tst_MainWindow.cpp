@@ -2,6 +2,7 @@
 #include "ui/Lifecycle.h"
 #include "ui/MainWindow.h"
 
+#include "../fakes/EndRecorder.h"
 #include "../fakes/FakeNotifier.h"
 #include "../fakes/FakeTools.h"
 #include "../fakes/ScriptedChoosers.h"
@@ -13,6 +14,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
@@ -20,13 +22,6 @@
 
 using namespace quillora;
 using namespace quillora::ui;
-
-namespace {
-struct EndCalled
-{
-    int code;
-};
-} // namespace
 
 class TestMainWindow : public QObject
 {
@@ -36,6 +31,7 @@ class TestMainWindow : public QObject
     ScriptedChoosers* choosers = nullptr;
     MainWindow* window = nullptr;
     std::unique_ptr<FakeAppDir> app;
+    std::unique_ptr<EndRecorder> ends;
 
     template <typename T> T* control(const char* name)
     {
@@ -65,7 +61,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(window));
         window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window));
-        setEndHandler([](int code) { throw EndCalled{code}; });
+        ends = std::make_unique<EndRecorder>();
     }
 
     void cleanup()
@@ -74,6 +70,7 @@ private slots:
         delete choosers;
         delete notifier;
         app.reset();
+        ends.reset();
     }
 
     void windowProperties()
@@ -298,6 +295,69 @@ private slots:
         QVERIFY(window->isVisible());
     }
 
+    // A text dropped or typed through an input method on the file name during the encode
+    // changes nothing, so the metadata step names the file that was encoded.
+    void dropDuringRunChangesNothing()
+    {
+        qputenv("FAKE_TOOL_SLEEP_MS", "600");
+        setSelections("/v/a.avi", "/o/", "a.flv");
+        auto* title = control<QLineEdit>("txtFileTitle");
+        QMimeData text;
+        text.setText("other");
+        const auto dropOn = [&](QLineEdit* target) {
+            const QPoint at = target->rect().center();
+            QDragEnterEvent enter(at, Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(target, &enter);
+            QDragMoveEvent move(at, Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(target, &move);
+            QDropEvent drop(QPointF(at), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(target, &drop);
+            QInputMethodEvent typed;
+            typed.setCommitString("x");
+            QApplication::sendEvent(target, &typed);
+        };
+        bool droppedDuringRun = false;
+        QTimer::singleShot(150, [&] {
+            droppedDuringRun = !control<QPushButton>("cmdEncode")->isEnabled();
+            dropOn(title);
+        });
+        QTest::mouseClick(control<QPushButton>("cmdEncode"), Qt::LeftButton);
+        QVERIFY(droppedDuringRun);
+
+        QCOMPARE(title->text(), "a.flv");
+        const auto runs = app->runs();
+        QCOMPARE(runs.size(), 2);
+        QCOMPARE(runs[0].last(), "/o/a.flv");
+        QCOMPARE(runs[1], QStringList({"flvtool2", "-U", "/o/a.flv", "/o/a.flv"}));
+        QCOMPARE(notifier->texts(), QStringList({"FLV ENCODED!", "METADATA INJECTED!"}));
+        // Once the run is over, the same drop is taken.
+        dropOn(title);
+        QVERIFY(title->text() != "a.flv");
+    }
+
+    // A press that bypasses input events, as a screen reader's "press" action does, cannot
+    // choose another source or folder during the run either.
+    void pressWithoutInputDuringRunChangesNothing()
+    {
+        qputenv("FAKE_TOOL_SLEEP_MS", "600");
+        setSelections("/v/a.avi", "/o/", "a.flv");
+        choosers->files = {QString("/v/other.avi")};
+        choosers->folders = {"/elsewhere"};
+        bool pressedDuringRun = false;
+        QTimer::singleShot(150, [&] {
+            pressedDuringRun = !control<QPushButton>("cmdEncode")->isEnabled();
+            control<QPushButton>("cmdInput")->click();
+            control<QPushButton>("cmdOutput")->click();
+        });
+        QTest::mouseClick(control<QPushButton>("cmdEncode"), Qt::LeftButton);
+        QVERIFY(pressedDuringRun);
+
+        QVERIFY(choosers->titles.isEmpty());
+        QCOMPARE(control<QLabel>("lblOutput")->text(), "/o/");
+        QCOMPARE(control<QLineEdit>("txtFileTitle")->text(), "a.flv");
+        QCOMPARE(app->runs().last(), QStringList({"flvtool2", "-U", "/o/a.flv", "/o/a.flv"}));
+    }
+
     void failedEncodeKeepsEncoderCommand()
     {
         qputenv("FAKE_FFMPEG_EXIT", "1");
@@ -317,12 +377,9 @@ private slots:
         QVERIFY(!window->close());
         QCOMPARE(window->EncodeOptions, options);
         QCOMPARE(process::MsgAnswer, "7");
-        try {
-            window->close();
-            QFAIL("Yes did not end the process");
-        } catch (const EndCalled& end) {
-            QCOMPARE(end.code, 0);
-        }
+        QVERIFY(ends->codes.isEmpty());
+        window->close();
+        QCOMPARE(ends->codes, QList<int>{0});
         QCOMPARE(notifier->texts(),
                  QStringList({"ARE YOU SURE?", "ARE YOU SURE?", "ARE YOU SURE?"}));
         QCOMPARE(notifier->shown[0].title, "Confirm");

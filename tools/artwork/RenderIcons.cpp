@@ -1,5 +1,6 @@
 // Renders the application icon, drawn in code, to PNG files for the desktop's icon theme:
 // OUT_DIR/NxN/apps/quillora.png for each size.
+#include "platform/RuntimeDirNotice.h"
 #include "ui/Artwork.h"
 
 #include <QDir>
@@ -9,6 +10,7 @@
 
 int main(int argc, char** argv)
 {
+    quillora::platform::silenceRuntimeDirNotice();
     QGuiApplication application(argc, argv);
     if (argc != 2) {
         std::fprintf(stderr, "usage: render-icons OUT_DIR\n");

@@ -6,6 +6,7 @@
 #include "ProgressWindow.h"
 #include "Transcoder.h"
 #include "flv/SafeOutput.h"
+#include "platform/RuntimeDirNotice.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -96,6 +97,7 @@ void encodeSafely(const EncoderOptions& options, mode_t mode, const ProgressCall
 void encodeWithWindow(int argc, char** argv, const EncoderOptions& options, mode_t mode,
                       bool mustAsk)
 {
+    quillora::platform::silenceRuntimeDirNotice();
     QApplication application(argc, argv);
     if (mustAsk && QMessageBox::question(nullptr, "Quillora",
                                          "The file " + QString::fromStdString(options.output) +

@@ -2,10 +2,12 @@
 #include "flv/Bytes.h"
 #include "flv/MetadataInjector.h"
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstring>
 #include <iostream>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 
@@ -14,6 +16,13 @@ using namespace quillora::flv;
 namespace {
 
 enum ExitCode { Success = 0, IoFailure = 1, UsageError = 2, NotValidFlv = 3 };
+
+// A command line that does not say what to do.
+class CommandLineError : public std::invalid_argument
+{
+public:
+    using std::invalid_argument::invalid_argument;
+};
 
 const std::string creator = std::string("Quillora flvtool2 ") + QUILLORA_VERSION;
 
@@ -27,64 +36,36 @@ void printUsage(std::ostream& out)
            "they were.\n"
            "\n"
            "Exit codes: 0 success, 1 a file could not be read or written (missing file, no\n"
-           "permission, full disk), 2 wrong command line, 3 the input is not a valid FLV file.\n";
+           "permission, full disk, metadata too large for one tag), 2 wrong command line, 3 the\n"
+           "input is not a valid FLV file.\n";
 }
 
-int usageError(const std::string& problem)
-{
-    std::cerr << "flvtool2: " << problem << "\n";
-    printUsage(std::cerr);
-    return UsageError;
-}
-
-int printMetadata(const std::string& path)
-{
-    const auto metadata = readMetadata(path);
-    if (!metadata) {
-        std::cout << path << ": no onMetaData\n";
-        return Success;
-    }
-    for (const auto& [key, value] : metadata->properties) {
-        if (key == "keyframes") {
-            const AmfValue* times = value.find("times");
-            std::cout << "keyframes: " << (times ? times->elements.size() : 0) << " entries\n";
-            continue;
-        }
-        std::cout << key << ": " << describeAmf(value) << "\n";
-    }
-    return Success;
-}
-
-int run(int argc, char** argv)
+void run(int argc, char** argv)
 {
     if (argc < 2)
-        return usageError("no command given");
+        throw CommandLineError("no command given");
     const std::string command = argv[1];
     if (command == "-h" || command == "--help") {
         printUsage(std::cout);
-        return Success;
-    }
-    if (command == "--version") {
+    } else if (command == "--version") {
         std::cout << creator << "\n";
-        return Success;
-    }
-    if (command == "-P") {
+    } else if (command == "-P") {
         if (argc != 3)
-            return usageError("-P takes one file");
-        return printMetadata(argv[2]);
-    }
-    if (command == "-U") {
+            throw CommandLineError("-P takes one file");
+        if (!printMetadata(argv[2], std::cout))
+            std::cout << argv[2] << ": no onMetaData\n";
+    } else if (command == "-U") {
         if (argc != 3 && argc != 4)
-            return usageError("-U takes an input file and an optional output file");
+            throw CommandLineError("-U takes an input file and an optional output file");
         const std::string input = argv[2];
         const std::string output = argc == 4 ? argv[3] : input;
         const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
                              std::chrono::system_clock::now().time_since_epoch())
                              .count();
         injectMetadata(input, output, static_cast<double>(now), creator);
-        return Success;
+    } else {
+        throw CommandLineError("unknown command " + command);
     }
-    return usageError("unknown command " + command);
 }
 
 } // namespace
@@ -94,14 +75,31 @@ int main(int argc, char** argv)
     // Past a file-size limit, a write must fail with an error we report, not kill us.
     std::signal(SIGXFSZ, SIG_IGN);
     const std::string input = argc > 2 ? argv[2] : "";
+    // Every failure ends here, as one line and its exit code.
     try {
-        return run(argc, argv);
+        run(argc, argv);
+        errno = 0;
+        std::cout.flush();
+        if (!std::cout)
+            throw std::system_error(errno ? errno : EIO, std::generic_category(),
+                                    "cannot write the standard output");
+        return Success;
+    } catch (const CommandLineError& error) {
+        std::cerr << "flvtool2: " << error.what() << "\n";
+        printUsage(std::cerr);
+        return UsageError;
     } catch (const FormatError& error) {
         std::cerr << "flvtool2: " << input << ": offset " << error.offset() << ": " << error.what()
                   << "\n";
         return NotValidFlv;
+    } catch (const RenderError& error) {
+        std::cerr << "flvtool2: " << input << ": " << error.what() << "; nothing was written\n";
+        return IoFailure;
     } catch (const std::system_error& error) {
         std::cerr << "flvtool2: " << error.what() << "\n";
+        return IoFailure;
+    } catch (const std::bad_alloc&) {
+        std::cerr << "flvtool2: " << input << ": out of memory\n";
         return IoFailure;
     } catch (const std::exception& error) {
         std::cerr << "flvtool2: " << input << ": " << error.what() << "\n";
