@@ -1,6 +1,7 @@
 // Our encoder: its option dialect, and real encodes of sources made by Debian's ffmpeg,
 // checked with ffprobe.
 #include "EncoderOptions.h"
+#include "Errors.h"
 
 #include "../fakes/RunProgram.h"
 
@@ -16,6 +17,8 @@
 #include <csignal>
 
 using namespace quillora::encoder;
+
+Q_DECLARE_METATYPE(std::exception_ptr)
 
 namespace {
 QString encoder()
@@ -110,6 +113,78 @@ private slots:
         QVERIFY(videoFilterDescription(o).starts_with(deinterlace ? "yadif,scale=" : "scale="));
     }
 
+    // What the filter graphs are built from, for the settings the window offers.
+    void filterDescriptions_data()
+    {
+        QTest::addColumn<QString>("options");
+        QTest::addColumn<QString>("video");
+        QTest::addColumn<QString>("audio");
+        QTest::newRow("defaults")
+            << "-b 468kb/s -r 25 -s 240x180 -ar 22050Hz -ab 48 -ac 1"
+            << "scale=240:180,setsar=1,fps=25,format=yuv420p"
+            << "aresample=22050,aformat=sample_fmts=s16p:channel_layouts=mono";
+        QTest::newRow("largest, de-interlaced")
+            << "-b 1600kb/s -r 25 -s 800x600 -deinterlace -ar 44100Hz -ab 128 -ac 2"
+            << "yadif,scale=800:600,setsar=1,fps=25,format=yuv420p"
+            << "aresample=44100,aformat=sample_fmts=s16p:channel_layouts=stereo";
+        QTest::newRow("smallest")
+            << "-b 160kb/s -r 25 -s 160x120 -ar 11025Hz -ab 24 -ac 1"
+            << "scale=160:120,setsar=1,fps=25,format=yuv420p"
+            << "aresample=11025,aformat=sample_fmts=s16p:channel_layouts=mono";
+    }
+
+    void filterDescriptions()
+    {
+        QFETCH(QString, options);
+        QFETCH(QString, video);
+        QFETCH(QString, audio);
+        std::vector<std::string> arguments{"-i", "in.avi"};
+        for (const QString& a : options.split(' ', Qt::SkipEmptyParts))
+            arguments.push_back(a.toStdString());
+        arguments.push_back("out.flv");
+        const EncoderOptions o = parseEncoderOptions(arguments);
+        QCOMPARE(QString::fromStdString(videoFilterDescription(o)), video);
+        QCOMPARE(QString::fromStdString(audioFilterDescription(o)), audio);
+    }
+
+    // Each kind of failure has its documented exit code; a cancel is known by its type, never
+    // by its text.
+    void exitCodes_data()
+    {
+        QTest::addColumn<std::exception_ptr>("error");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<bool>("cancelled");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("done") << std::exception_ptr() << 0 << false << "";
+        QTest::newRow("failed") << std::make_exception_ptr(EncodeError("the disk is full")) << 1
+                                << false << "the disk is full";
+        QTest::newRow("a failure that reads like a cancel")
+            << std::make_exception_ptr(EncodeError("cancelled")) << 1 << false << "cancelled";
+        QTest::newRow("cancelled") << std::make_exception_ptr(Cancelled()) << 1 << true
+                                   << "the encode was cancelled; nothing was written";
+        QTest::newRow("wrong command line")
+            << std::make_exception_ptr(UsageError("unknown option -q")) << 2 << false
+            << "unknown option -q";
+        QTest::newRow("not replaced")
+            << std::make_exception_ptr(NotReplaced("not replaced")) << 3 << false << "not replaced";
+        QTest::newRow("out of memory")
+            << std::make_exception_ptr(std::bad_alloc()) << 1 << false << "out of memory";
+        QTest::newRow("anything else")
+            << std::make_exception_ptr(42) << 1 << false << "an unexpected failure";
+    }
+
+    void exitCodes()
+    {
+        QFETCH(std::exception_ptr, error);
+        QFETCH(int, exitCode);
+        QFETCH(bool, cancelled);
+        QFETCH(QString, message);
+        const Outcome outcome = outcomeOf(error);
+        QCOMPARE(outcome.exitCode, exitCode);
+        QCOMPARE(outcome.cancelled, cancelled);
+        QCOMPARE(QString::fromStdString(outcome.message), message);
+    }
+
     void refusesBadCommandLines_data()
     {
         QTest::addColumn<QStringList>("arguments");
@@ -134,7 +209,7 @@ private slots:
         for (const QString& a : arguments)
             list.push_back(a.toStdString());
         try {
-            parseEncoderOptions(list);
+            (void)parseEncoderOptions(list);
             QFAIL("accepted");
         } catch (const UsageError& error) {
             QVERIFY2(QString(error.what()).contains(problem), error.what());
@@ -354,6 +429,53 @@ private slots:
         QCOMPARE(QDir(local.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"old.flv"});
     }
 
+    // A cancel also stops a read that takes long: here the demuxer scans a gigabyte of zeros
+    // after two seconds of MPEG for its next packet, as it would a damaged or slow file.
+    void cancelStopsALongRead()
+    {
+        QTemporaryDir local;
+        const QString in = local.path() + "/long scan.mpg";
+        QVERIFY(QFile::copy(source("scan.mpg", {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25",
+                                                "-t", "2", "-c:v", "mpeg1video", "-f", "mpeg"}),
+                            in));
+        QFile sparse(in);
+        QVERIFY(sparse.resize(qint64(1) << 30));
+        QProcess p;
+        p.start(encoder(), {"-i", in, "-b", "468kb/s", "-r", "25", "-s", "240x180", "-an",
+                            local.path() + "/o.flv"});
+        QVERIFY(p.waitForStarted());
+        QTest::qWait(1500);
+        QCOMPARE(p.state(), QProcess::Running);
+        ::kill(pid_t(p.processId()), SIGTERM);
+        QVERIFY2(p.waitForFinished(3000), "the cancel waited for the read to end");
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY(p.readAllStandardError().contains("cancelled"));
+        QCOMPARE(QDir(local.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{"long scan.mpg"});
+    }
+
+    // A cancel also stops the stages behind the reader: here the frame-rate filter fills an hour
+    // between two frames with copies, and the reader has long reached the end.
+    void cancelStopsEveryStage()
+    {
+        QTemporaryDir local;
+        const QString in = source("gap.mkv", {"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25",
+                                              "-frames:v", "2", "-vf", "setpts=N*3600/TB",
+                                              "-fps_mode", "passthrough", "-c:v", "mpeg4"});
+        QProcess p;
+        p.start(encoder(), {"-i", in, "-b", "468kb/s", "-r", "25", "-s", "240x180", "-an",
+                            local.path() + "/o.flv"});
+        QVERIFY(p.waitForStarted());
+        QTest::qWait(1000);
+        QCOMPARE(p.state(), QProcess::Running);
+        ::kill(pid_t(p.processId()), SIGTERM);
+        QVERIFY2(p.waitForFinished(3000), "the cancel waited for the encode to end");
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY(p.readAllStandardError().contains("cancelled"));
+        QCOMPARE(QDir(local.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+
     // A write that fails in the encoding thread (here a file-size limit, as a full disk) stops
     // every stage and reports it; the older file stays.
     void fullDiskLeavesNothing()
@@ -394,7 +516,8 @@ private slots:
     void existingOutputAndSameFile()
     {
         QTemporaryDir local;
-        const QString in = source("s.avi", {});
+        const QString in = source("short.avi", {"-f", "lavfi", "-i", "testsrc=size=176x144:rate=25",
+                                                "-t", "1", "-c:v", "mpeg4"});
         const QString out = local.path() + "/keep.flv";
         QFile f(out);
         QVERIFY(f.open(QIODevice::WriteOnly));

@@ -95,4 +95,10 @@ std::string videoFilterDescription(const EncoderOptions& o)
     return filters;
 }
 
+std::string audioFilterDescription(const EncoderOptions& o)
+{
+    return "aresample=" + std::to_string(o.sampleRate) +
+           ",aformat=sample_fmts=s16p:channel_layouts=" + (o.channels == 2 ? "stereo" : "mono");
+}
+
 } // namespace quillora::encoder

@@ -32,9 +32,13 @@ public:
 
 // Reads the option dialect the desktop program writes ("468kb/s", "22050Hz", "-ab 48" in
 // kbit/s) and the plain forms, in any order. Throws UsageError naming the problem.
-EncoderOptions parseEncoderOptions(const std::vector<std::string>& arguments);
+[[nodiscard]] EncoderOptions parseEncoderOptions(const std::vector<std::string>& arguments);
 
 // The video filter description: de-interlace before scaling, then the frame rate.
 std::string videoFilterDescription(const EncoderOptions& options);
+
+// The audio filter description: the chosen sampling rate and channels, in the sample format
+// that the MP3 encoder takes.
+std::string audioFilterDescription(const EncoderOptions& options);
 
 } // namespace quillora::encoder

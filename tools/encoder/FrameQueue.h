@@ -1,5 +1,8 @@
 #pragma once
 
+#include "Errors.h"
+
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -12,13 +15,14 @@ namespace quillora::encoder {
 
 // A bounded hand-over between two pipeline stages. The bound keeps memory flat however long
 // the source is; close() tells the consumer that nothing more comes, abort() stops both sides.
+// The consumer's failure is kept here, under the same lock, for whoever feeds it.
 template <typename T> class FrameQueue
 {
 public:
     explicit FrameQueue(std::size_t capacity) : m_capacity(capacity) {}
 
     // False when the queue was aborted; the item is then dropped.
-    bool push(T item)
+    [[nodiscard]] bool push(T item)
     {
         std::unique_lock lock(m_mutex);
         m_notFull.wait(lock, [&] { return m_items.size() < m_capacity || m_aborted; });
@@ -30,7 +34,7 @@ public:
     }
 
     // The next item, or nothing once the queue is closed and empty, or aborted.
-    std::optional<T> pop()
+    [[nodiscard]] std::optional<T> pop()
     {
         std::unique_lock lock(m_mutex);
         m_notEmpty.wait(lock, [&] { return !m_items.empty() || m_closed || m_aborted; });
@@ -42,7 +46,7 @@ public:
         return item;
     }
 
-    bool aborted()
+    [[nodiscard]] bool aborted()
     {
         std::lock_guard lock(m_mutex);
         return m_aborted;
@@ -55,12 +59,23 @@ public:
         m_notEmpty.notify_all();
     }
 
-    void abort()
+    void abort() { fail(nullptr); }
+
+    // Aborts, keeping the first failure that explains why.
+    void fail(std::exception_ptr failure)
     {
         std::lock_guard lock(m_mutex);
+        if (!m_failure)
+            m_failure = std::move(failure);
         m_aborted = true;
         m_notEmpty.notify_all();
         m_notFull.notify_all();
+    }
+
+    [[nodiscard]] std::exception_ptr failure()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_failure;
     }
 
 private:
@@ -70,43 +85,44 @@ private:
     std::size_t m_capacity;
     bool m_closed = false;
     bool m_aborted = false;
+    std::exception_ptr m_failure;
 };
-
-} // namespace quillora::encoder
-
-namespace quillora::encoder {
 
 // A pipeline stage on its own thread, fed through a bounded queue. A failure in the stage
 // reaches the feeding thread at its next push or at finish(); the destructor stops and joins.
 // push() may be called from another stage's thread; finish() and stop() only by the owner.
+// Every hand-over looks at `cancel`: a stage busy for long (the frame-rate filter filling a
+// long gap with copies) then stops at its next frame, and the stages around it with it.
 template <typename T> class PipelineStage
 {
 public:
-    explicit PipelineStage(std::size_t capacity) : m_queue(capacity) {}
+    PipelineStage(std::size_t capacity, const std::atomic<bool>& cancel)
+        : m_queue(capacity), m_cancel(cancel)
+    {}
     ~PipelineStage() { stop(); }
     PipelineStage(const PipelineStage&) = delete;
     PipelineStage& operator=(const PipelineStage&) = delete;
 
-    // `consume` takes each item; `drain` runs once after the last item of a normal finish.
-    template <typename Consume, typename Drain> void start(Consume consume, Drain drain)
+    // The stage's thread owns `worker` from here on: worker.consume(T) takes each item, and
+    // worker.drain() runs once after the last item of a normal finish.
+    template <typename Worker> void start(Worker worker)
     {
-        m_thread = std::thread([this, consume, drain] {
+        m_thread = std::thread([this, worker = std::move(worker)]() mutable {
             try {
                 while (auto item = m_queue.pop())
-                    consume(std::move(*item));
+                    worker.consume(std::move(*item));
                 if (!m_queue.aborted())
-                    drain();
+                    worker.drain();
             } catch (...) {
-                m_failure = std::current_exception();
-                m_queue.abort();
+                m_queue.fail(std::current_exception());
             }
         });
     }
 
-    bool running() const { return m_thread.joinable(); }
-
     void push(T item)
     {
+        if (m_cancel)
+            throw Cancelled();
         if (!m_queue.push(std::move(item)))
             rethrowFailure();
     }
@@ -118,8 +134,8 @@ public:
             return;
         m_queue.close();
         m_thread.join();
-        if (m_failure)
-            std::rethrow_exception(m_failure);
+        if (const std::exception_ptr failure = m_queue.failure())
+            std::rethrow_exception(failure);
     }
 
     // Wakes the stage and whoever feeds it; nothing more is taken or handed over.
@@ -135,16 +151,16 @@ public:
     }
 
 private:
-    void rethrowFailure()
+    [[noreturn]] void rethrowFailure()
     {
-        if (m_failure)
-            std::rethrow_exception(m_failure);
+        if (const std::exception_ptr failure = m_queue.failure())
+            std::rethrow_exception(failure);
         throw std::runtime_error("an encoding stage stopped");
     }
 
     FrameQueue<T> m_queue;
+    const std::atomic<bool>& m_cancel;
     std::thread m_thread;
-    std::exception_ptr m_failure;
 };
 
 } // namespace quillora::encoder

@@ -2,9 +2,11 @@
 
 #include <QCloseEvent>
 #include <QFileInfo>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 namespace quillora::encoder {
@@ -37,33 +39,90 @@ QString progressText(double elapsed, double done, double total)
     return text + QString(" - speed %1x").arg(speed, 0, 'f', 1);
 }
 
+bool ProgressThrottle::due()
+{
+    if (!m_clock.isValid()) {
+        m_clock.start();
+        return true;
+    }
+    if (m_clock.elapsed() - m_last < interval)
+        return false;
+    m_last = m_clock.elapsed();
+    return true;
+}
+
 ProgressWindow::ProgressWindow(const QString& input, const QString& output,
                                std::atomic<bool>& cancel, std::function<bool(QWidget*)> askToCancel)
     : m_cancel(cancel), m_askToCancel(askToCancel ? std::move(askToCancel) : askWithMessageBox)
 {
     setWindowTitle("Quillora - Encoding");
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel("From: " + QFileInfo(input).absoluteFilePath()));
-    layout->addWidget(new QLabel("To: " + QFileInfo(output).absoluteFilePath()));
+    new QVBoxLayout(this);
+    createFileLabels(input, output);
+    createProgress();
+    createButtons();
+    resize(460, 160);
+    m_clock.start();
+}
+
+void ProgressWindow::createFileLabels(const QString& input, const QString& output)
+{
+    layout()->addWidget(new QLabel("From: " + QFileInfo(input).absoluteFilePath()));
+    layout()->addWidget(new QLabel("To: " + QFileInfo(output).absoluteFilePath()));
+}
+
+void ProgressWindow::createProgress()
+{
     m_bar = new QProgressBar;
     m_bar->setRange(0, 1000);
-    layout->addWidget(m_bar);
+    m_bar->setAccessibleName("Progress");
+    layout()->addWidget(m_bar);
     m_status = new QLabel("Starting...");
-    layout->addWidget(m_status);
-    resize(460, 140);
-    m_clock.start();
+    layout()->addWidget(m_status);
+}
+
+void ProgressWindow::createButtons()
+{
+    auto* row = new QHBoxLayout;
+    row->addStretch();
+    m_cancelButton = new QPushButton("&Cancel");
+    connect(m_cancelButton, &QPushButton::clicked, this, [this] { askToCancel(); });
+    row->addWidget(m_cancelButton);
+    static_cast<QVBoxLayout*>(layout())->addLayout(row);
 }
 
 void ProgressWindow::update(double done, double total)
 {
     if (total > 0)
         m_bar->setValue(static_cast<int>(std::min(1.0, done / total) * 1000));
-    m_status->setText(progressText(m_clock.elapsed() / 1000.0, done, total));
+    if (!m_cancel)
+        m_status->setText(progressText(m_clock.elapsed() / 1000.0, done, total));
 }
 
 void ProgressWindow::showFailure()
 {
     m_status->setText("The encode did not finish.");
+}
+
+void ProgressWindow::showCancelled()
+{
+    m_status->setText("Cancelled. Nothing was written.");
+}
+
+void ProgressWindow::setFinished()
+{
+    m_finished = true;
+    m_cancelButton->setEnabled(false);
+}
+
+void ProgressWindow::askToCancel()
+{
+    if (m_finished || m_cancel)
+        return;
+    if (m_askToCancel(this) && !m_finished) {
+        m_cancel = true;
+        m_cancelButton->setEnabled(false);
+        m_status->setText("Cancelling...");
+    }
 }
 
 void ProgressWindow::closeEvent(QCloseEvent* event)
@@ -74,8 +133,7 @@ void ProgressWindow::closeEvent(QCloseEvent* event)
     }
     // The window stays until the encode has stopped and cleaned up.
     event->ignore();
-    if (m_askToCancel(this))
-        m_cancel = true;
+    askToCancel();
 }
 
 } // namespace quillora::encoder

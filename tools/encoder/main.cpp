@@ -1,13 +1,14 @@
 // ffmpeg: Quillora's FLV encoder. Encodes one source into Sorenson H.263 + MP3 FLV; the output
 // appears complete or not at all, and the source is never overwritten.
+#include "EncodeWindow.h"
 #include "EncoderOptions.h"
+#include "Errors.h"
 #include "ProgressWindow.h"
 #include "Transcoder.h"
 #include "flv/SafeOutput.h"
 #include "platform/RuntimeDirNotice.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QMessageBox>
 
 #include <atomic>
@@ -16,14 +17,11 @@
 #include <cstring>
 #include <iostream>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 using namespace quillora::encoder;
 
 namespace {
-
-enum ExitCode { Success = 0, Failed = 1, UsageFailure = 2, Declined = 3 };
 
 std::atomic<bool> cancelRequested{false};
 
@@ -47,7 +45,7 @@ const char* usage =
     "audio with -an. -y replaces an existing OUTPUT without asking.\n"
     "Exit codes: 0 success, 1 the encode failed, 2 wrong command line, 3 not allowed to replace.\n";
 
-bool sameFile(const std::string& a, const std::string& b)
+[[nodiscard]] bool sameFile(const std::string& a, const std::string& b)
 {
     struct stat sa
     {
@@ -56,8 +54,9 @@ bool sameFile(const std::string& a, const std::string& b)
            sa.st_ino == sb.st_ino;
 }
 
-// Permissions for the new file: those of the file it replaces, or the usual ones.
-mode_t outputMode(const std::string& output)
+// Permissions for the new file: those of the file it replaces, or the usual ones. Reading the
+// umask means setting it, for the whole process: only while no other thread runs.
+[[nodiscard]] mode_t outputMode(const std::string& output)
 {
     struct stat existing
     {
@@ -69,7 +68,7 @@ mode_t outputMode(const std::string& output)
     return 0666 & ~mask;
 }
 
-bool windowWanted()
+[[nodiscard]] bool windowWanted()
 {
     // A window nobody can see (no display, or an off-screen platform) could never be answered.
     const QString platform = qEnvironmentVariable("QT_QPA_PLATFORM");
@@ -81,9 +80,9 @@ bool windowWanted()
 
 // The encode itself: into an unnamed file beside the output, put in place only when complete,
 // so a failure, a cancel or a kill leaves no partial file and the old one untouched.
-void encodeSafely(const EncoderOptions& options, const ProgressCallback& progress)
+void encodeSafely(const EncoderOptions& options, mode_t mode, const ProgressCallback& progress)
 {
-    quillora::flv::SafeOutput output(options.output, outputMode(options.output));
+    quillora::flv::SafeOutput output(options.output, mode);
     encoding = true;
     try {
         transcode(options, output.fd(), cancelRequested, progress);
@@ -95,117 +94,92 @@ void encodeSafely(const EncoderOptions& options, const ProgressCallback& progres
     output.commit();
 }
 
-int runWithWindow(int argc, char** argv, const EncoderOptions& options, bool mustAsk)
+void encodeWithWindow(int argc, char** argv, const EncoderOptions& options, mode_t mode,
+                      bool mustAsk)
 {
     quillora::platform::silenceRuntimeDirNotice();
     QApplication application(argc, argv);
     if (mustAsk && QMessageBox::question(nullptr, "Quillora",
                                          "The file " + QString::fromStdString(options.output) +
                                              " already exists.\nReplace it?") != QMessageBox::Yes)
-        return Declined;
+        throw NotReplaced("not replaced");
     ProgressWindow window(QString::fromStdString(options.input),
                           QString::fromStdString(options.output), cancelRequested);
-    window.show();
-    std::string failure;
-    std::thread worker([&] {
-        try {
-            encodeSafely(options, [&](double done, double total) {
-                QMetaObject::invokeMethod(&window,
-                                          [&window, done, total] { window.update(done, total); });
-            });
-        } catch (const std::exception& error) {
-            failure = error.what();
-        }
-        // exit(), not quit(): quit() would ask the window to close, and it asks the user.
-        QMetaObject::invokeMethod(&window, [&window] {
-            window.setFinished();
-            QCoreApplication::exit(0);
-        });
-    });
-    QApplication::exec();
-    worker.join();
-    if (!failure.empty()) {
-        std::cerr << "ffmpeg: " << failure << "\n";
-        window.showFailure();
-        if (failure != "cancelled")
-            QMessageBox::critical(&window, "Quillora",
-                                  "The encode failed: " + QString::fromStdString(failure));
-        return Failed;
-    }
-    return Success;
+    encodeInWindow(
+        window, [&](const ProgressCallback& progress) { encodeSafely(options, mode, progress); });
 }
 
-int runInTerminal(const EncoderOptions& options, bool mustAsk)
+void encodeInTerminal(const EncoderOptions& options, mode_t mode, bool mustAsk)
 {
     if (mustAsk) {
-        if (!isatty(STDIN_FILENO)) {
-            std::cerr << "ffmpeg: " << options.output
-                      << " already exists; not replaced (use -y to replace it)\n";
-            return Declined;
-        }
+        if (!isatty(STDIN_FILENO))
+            throw NotReplaced(options.output +
+                              " already exists; not replaced (use -y to replace it)");
         std::cerr << "File '" << options.output << "' already exists. Overwrite? [y/N] ";
         std::string answer;
         std::getline(std::cin, answer);
-        if (answer != "y" && answer != "Y") {
-            std::cerr << "ffmpeg: not replaced\n";
-            return Declined;
-        }
+        if (answer != "y" && answer != "Y")
+            throw NotReplaced("not replaced");
     }
     const bool showProgress = isatty(STDERR_FILENO);
-    QElapsedTimer clock;
-    clock.start();
-    qint64 shownAt = -1000;
+    ProgressThrottle throttle;
     try {
-        encodeSafely(options, [&](double done, double total) {
-            // A few updates a second are plenty, and keep the terminal quiet.
-            if (!showProgress || clock.elapsed() - shownAt < 250)
-                return;
-            shownAt = clock.elapsed();
-            std::fprintf(stderr, "\r%s   ",
-                         qPrintable(progressText(shownAt / 1000.0, done, total)));
+        encodeSafely(options, mode, [&](double done, double total) {
+            if (showProgress && throttle.due())
+                std::fprintf(stderr, "\r%s   ",
+                             qPrintable(progressText(throttle.elapsed() / 1000.0, done, total)));
         });
-    } catch (const std::exception& error) {
-        std::cerr << (showProgress ? "\n" : "") << "ffmpeg: " << error.what() << "\n";
-        return Failed;
+    } catch (...) {
+        if (showProgress)
+            std::cerr << "\n";
+        throw;
     }
     if (showProgress)
         std::cerr << "\n";
-    return Success;
+}
+
+void encode(int argc, char** argv)
+{
+    const EncoderOptions options =
+        parseEncoderOptions(std::vector<std::string>(argv + 1, argv + argc));
+    if (options.help) {
+        std::cout << usage;
+        return;
+    }
+    struct stat source
+    {
+    };
+    if (::stat(options.input.c_str(), &source) != 0 || !S_ISREG(source.st_mode))
+        throw EncodeError("the source file " + options.input + " does not exist");
+    if (sameFile(options.input, options.output))
+        throw UsageError("the output " + options.output +
+                         " is the source itself; choose another name");
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(signal, onSignal);
+    // Past a file-size limit, a write must fail with an error we report, not kill us.
+    std::signal(SIGXFSZ, SIG_IGN);
+    const bool mustAsk = !options.overwrite && ::access(options.output.c_str(), F_OK) == 0;
+    // Before the window's threads, and the encode's, start.
+    const mode_t mode = outputMode(options.output);
+    if (windowWanted())
+        encodeWithWindow(argc, argv, options, mode, mustAsk);
+    else
+        encodeInTerminal(options, mode, mustAsk);
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    EncoderOptions options;
     try {
-        options = parseEncoderOptions(std::vector<std::string>(argv + 1, argv + argc));
-    } catch (const UsageError& error) {
-        std::cerr << "ffmpeg: " << error.what() << "\n" << usage;
-        return UsageFailure;
+        encode(argc, argv);
+        return Done;
+    } catch (...) {
+        // The one place where a failure becomes its line and its exit code.
+        const Outcome outcome = outcomeOf(std::current_exception());
+        std::cerr << "ffmpeg: " << outcome.message << "\n";
+        if (outcome.wrongCommandLine)
+            std::cerr << usage;
+        return outcome.exitCode;
     }
-    if (options.help) {
-        std::cout << usage;
-        return Success;
-    }
-    struct stat source
-    {
-    };
-    if (::stat(options.input.c_str(), &source) != 0 || !S_ISREG(source.st_mode)) {
-        std::cerr << "ffmpeg: the source file " << options.input << " does not exist\n";
-        return Failed;
-    }
-    if (sameFile(options.input, options.output)) {
-        std::cerr << "ffmpeg: the output " << options.output
-                  << " is the source itself; choose another name\n";
-        return UsageFailure;
-    }
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
-        std::signal(signal, onSignal);
-    // Past a file-size limit, a write must fail with an error we report, not kill us.
-    std::signal(SIGXFSZ, SIG_IGN);
-    const bool mustAsk = !options.overwrite && ::access(options.output.c_str(), F_OK) == 0;
-    if (windowWanted())
-        return runWithWindow(argc, argv, options, mustAsk);
-    return runInTerminal(options, mustAsk);
 }

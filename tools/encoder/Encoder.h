@@ -1,0 +1,36 @@
+#pragma once
+
+#include "EncoderOptions.h"
+#include "LibAv.h"
+
+#include <functional>
+
+namespace quillora::encoder {
+
+// One output stream's encoder: Sorenson H.263 video or MP3 audio, at the chosen settings.
+class Encoder
+{
+public:
+    using PacketSink = std::function<void(PacketPtr packet)>;
+
+    static Encoder video(const EncoderOptions& options, bool globalHeader);
+    static Encoder audio(const EncoderOptions& options, bool globalHeader);
+
+    // Where its packets go: the muxer's stream, in that stream's time base.
+    void setOutput(int streamIndex, AVRational timeBase);
+
+    // One frame in the encoder's time base; null flushes the encoder at the end.
+    void send(const AVFrame* frame, const PacketSink& sink);
+
+    const AVCodecContext* context() const { return m_context.get(); }
+    AVRational timeBase() const { return m_context->time_base; }
+
+private:
+    explicit Encoder(CodecPtr context) : m_context(std::move(context)) {}
+
+    CodecPtr m_context;
+    int m_streamIndex = 0;
+    AVRational m_outputTimeBase{1, 1000};
+};
+
+} // namespace quillora::encoder

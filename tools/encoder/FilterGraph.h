@@ -1,0 +1,42 @@
+#pragma once
+
+#include "LibAv.h"
+
+#include <functional>
+#include <string>
+
+namespace quillora::encoder {
+
+// A filter graph described as text ("yadif,scale=240:180,fps=25"), from one buffer source fed
+// with a decoder's frames to one sink. Its frames come out timed in the encoder's time base.
+class FilterGraph
+{
+public:
+    using FrameSink = std::function<void(FramePtr frame)>;
+
+    static FilterGraph forVideo(const AVCodecContext* decoder, AVRational streamTimeBase,
+                                const std::string& description, AVRational outputTimeBase);
+    static FilterGraph forAudio(const AVCodecContext* decoder, AVRational streamTimeBase,
+                                const std::string& description, AVRational outputTimeBase);
+
+    // A decoded frame that ends at `end` (in the stream's time base, from the source's start).
+    void send(AVFrame* frame, int64_t end, const FrameSink& sink);
+    // No more frames: the graph is closed at the end of the last one, which lets the frame-rate
+    // filter fill its whole duration, so the output lasts as long as the source.
+    void close(const FrameSink& sink);
+    // Audio: frames of exactly the encoder's frame size.
+    void setFrameSize(int samples);
+
+private:
+    FilterGraph(const char* source, const char* sink, const std::string& sourceArguments,
+                const std::string& description, AVRational outputTimeBase);
+    void pull(const FrameSink& sink);
+
+    GraphPtr m_graph;
+    AVFilterContext* m_source = nullptr;
+    AVFilterContext* m_sink = nullptr;
+    AVRational m_outputTimeBase;
+    int64_t m_end = 0;
+};
+
+} // namespace quillora::encoder
