@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
 
 using namespace quillora::encoder;
@@ -455,16 +456,16 @@ private slots:
                  QStringList{"long scan.mpg"});
     }
 
-    // A cancel also stops the stages behind the reader: here the frame-rate filter fills an hour
-    // between two frames with copies, and the reader has long reached the end.
+    // A cancel also stops the stages behind the reader: here the frame-rate filter fills nine
+    // seconds between frames with copies at 800x600, and the reader has long reached the end.
     void cancelStopsEveryStage()
     {
         QTemporaryDir local;
-        const QString in = source("gap.mkv", {"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25",
-                                              "-frames:v", "2", "-vf", "setpts=N*3600/TB",
-                                              "-fps_mode", "passthrough", "-c:v", "mpeg4"});
+        const QString in = source("gaps.mkv", {"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25",
+                                               "-frames:v", "40", "-vf", "setpts=N*9/TB",
+                                               "-fps_mode", "passthrough", "-c:v", "mpeg4"});
         QProcess p;
-        p.start(encoder(), {"-i", in, "-b", "468kb/s", "-r", "25", "-s", "240x180", "-an",
+        p.start(encoder(), {"-i", in, "-b", "1600kb/s", "-r", "25", "-s", "800x600", "-an",
                             local.path() + "/o.flv"});
         QVERIFY(p.waitForStarted());
         QTest::qWait(1000);
@@ -474,6 +475,49 @@ private slots:
         QCOMPARE(p.exitCode(), 1);
         QVERIFY(p.readAllStandardError().contains("cancelled"));
         QCOMPARE(QDir(local.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+
+    // A picture that stays for long (a paused screen recording, a slide) is held by the next
+    // frame's time instead of an hour of copies; the frame after it is a keyframe, so a seek
+    // lands there, and the sound goes on as it was.
+    void longStillsAreHeldNotCopied()
+    {
+        const QString in =
+            source("paused recording.mkv",
+                   {"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25", "-f", "lavfi", "-i",
+                    "sine", "-t", "60", "-vf", "select='lt(t,2)+gt(t,57)',setpts=PTS", "-fps_mode",
+                    "vfr", "-c:v", "mpeg4", "-c:a", "aac"});
+        const QString out = path("paused recording.flv");
+        QCOMPARE(run(encoder(), {"-i", in, "-b", "468kb/s", "-r", "25", "-s", "240x180", "-ar",
+                                 "22050Hz", "-ab", "48", "-ac", "1", out}),
+                 0);
+        QByteArray packets;
+        QCOMPARE(run("ffprobe",
+                     {"-v", "error", "-select_streams", "v", "-show_entries",
+                      "packet=pts_time,flags", "-of", "csv=p=0", out},
+                     &packets),
+                 0);
+        QList<double> times;
+        QStringList flags;
+        for (const QByteArray& line : packets.trimmed().split('\n')) {
+            const QList<QByteArray> fields = line.split(',');
+            times << fields[0].toDouble();
+            flags << fields[1];
+        }
+        // Two seconds at 25 frames a second, one frame of the still, then the last three.
+        QVERIFY2(times.size() > 2 * 25 && times.size() <= 2 * 25 + 1 + 3 * 25 + 2,
+                 qPrintable(QString::number(times.size())));
+        const qsizetype after =
+            std::find_if(times.begin(), times.end(), [](double t) { return t > 50; }) -
+            times.begin();
+        QVERIFY(after < times.size());
+        // The first frame after the pause is at 57.04 s into the video.
+        QVERIFY2(qAbs(times[after] - times[0] - 57.04) < 0.05,
+                 qPrintable(QString::number(times[after] - times[0])));
+        QVERIFY(flags[after].startsWith('K'));
+        const QJsonObject audio = stream(probe(out), "audio");
+        QCOMPARE(audio["codec_name"].toString(), "mp3");
+        QVERIFY(probe(out)["format"].toObject()["duration"].toString().toDouble() > 59);
     }
 
     // A write that fails in the encoding thread (here a file-size limit, as a full disk) stops

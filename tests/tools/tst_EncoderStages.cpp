@@ -2,11 +2,13 @@
 // hand-over between stages.
 #include "Decoder.h"
 #include "FrameQueue.h"
+#include "LongStills.h"
 
 #include <QTest>
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <optional>
 #include <stdexcept>
 #include <thread>
@@ -169,6 +171,70 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(Cancelled, stage.push(1));
         stage.stop();
         QVERIFY(seen.size() <= 1);
+    }
+
+    // Frames go into the frame-rate filter with long stills taken out and come back at their
+    // own time. Times in seconds; a still longer than 10 s is held, not copied.
+    void longStills_data()
+    {
+        QTest::addColumn<int>("timeBaseNum");
+        QTest::addColumn<int>("timeBaseDen");
+        QTest::addColumn<QList<double>>("starts");   // each frame ends where the next starts
+        QTest::addColumn<QList<double>>("filtered"); // what the frame-rate filter is given
+        QTest::addColumn<QList<double>>("lastEnd");
+        QTest::newRow("25 frames a second") << 1 << 25 << QList<double>{0, 0.04, 0.08, 0.12}
+                                            << QList<double>{0, 0.04, 0.08} << QList<double>{0.12};
+        QTest::newRow("a still of 10 s is copied") << 1 << 1000 << QList<double>{0, 10, 10.04}
+                                                   << QList<double>{0, 10} << QList<double>{10.04};
+        QTest::newRow("a still of 10.04 s is held")
+            << 1 << 1000 << QList<double>{0, 10.04, 10.08} << QList<double>{0, 0.04}
+            << QList<double>{0.08};
+        QTest::newRow("two stills") << 1 << 90000 << QList<double>{0, 3600, 3600.04, 7200, 7200.04}
+                                    << QList<double>{0, 0.04, 0.08, 0.12} << QList<double>{0.16};
+        // A damaged time base: a frame every 93 hours, ticks far coarser than a frame.
+        QTest::newRow("a frame every 93 hours")
+            << 8388609 << 25 << QList<double>{0, 335544.36, 671088.72, 1006633.08}
+            << QList<double>{0, 0.04, 0.08} << QList<double>{10.08};
+        QTest::newRow("a long last frame is filled for 10 s")
+            << 1 << 1000 << QList<double>{0, 0.04, 100} << QList<double>{0, 0.04}
+            << QList<double>{10.04};
+    }
+
+    void longStills()
+    {
+        QFETCH(int, timeBaseNum);
+        QFETCH(int, timeBaseDen);
+        QFETCH(QList<double>, starts);
+        QFETCH(QList<double>, filtered);
+        QFETCH(QList<double>, lastEnd);
+        const AVRational timeBase{timeBaseNum, timeBaseDen}, output{1, 25};
+        const auto ticks = [&](double seconds) {
+            return int64_t(std::llround(seconds * timeBaseDen / timeBaseNum));
+        };
+        LongStills stills(timeBase, output, 10);
+        int64_t end = 0;
+        for (int i = 0; i + 1 < starts.size(); ++i) {
+            const LongStills::Span span = stills.take(ticks(starts[i]), ticks(starts[i + 1]));
+            QCOMPARE(span.pts, std::llround(filtered[i] * AV_TIME_BASE));
+            end = span.end;
+            // Back from the filter, in frames of 1/25 s, at the frame's own time; the first frame
+            // after a still starts a scene.
+            const LongStills::Placed placed = stills.place(std::llround(filtered[i] * 25));
+            QVERIFY2(qAbs(placed.pts - starts[i] * 25) <= 1,
+                     qPrintable(QString("%1 for %2 s").arg(placed.pts).arg(starts[i])));
+            QCOMPARE(placed.startsScene, i > 0 && starts[i] - starts[i - 1] > 10);
+        }
+        QCOMPARE(end, std::llround(lastEnd[0] * AV_TIME_BASE));
+    }
+
+    // A time past what an FLV holds (31 bits of milliseconds), or past any range, is damage.
+    void longStillsRefuseImpossibleTimes()
+    {
+        LongStills stills({1, 1000}, {1, 25}, 10);
+        QVERIFY_THROWS_EXCEPTION(EncodeError,
+                                 stills.take(int64_t(1) << 62, (int64_t(1) << 62) + 40));
+        (void)stills.take(0, 40);
+        QVERIFY_THROWS_EXCEPTION(EncodeError, stills.place(25LL * 25 * 24 * 3600));
     }
 
 private:

@@ -5,6 +5,7 @@
 #include "FilterGraph.h"
 #include "FrameQueue.h"
 #include "Input.h"
+#include "LongStills.h"
 #include "Muxer.h"
 
 #include <future>
@@ -22,6 +23,10 @@ struct TimedFrame
 };
 
 using FrameStage = PipelineStage<FramePtr>;
+
+// Longer than this, a still picture is held by the next frame's timestamp instead of copies.
+// Ten seconds of copies cost little; a slide or a paused screen recording shows the same.
+constexpr double maxFilledStill = 10;
 using PacketStage = PipelineStage<PacketPtr>;
 
 // Each worker below is owned by the thread of its stage; the stages pass data only through
@@ -31,13 +36,25 @@ using PacketStage = PipelineStage<PacketPtr>;
 struct VideoFilterWorker
 {
     FilterGraph graph;
+    LongStills stills;
     FrameStage& encoder;
 
-    void consume(TimedFrame item) { graph.send(item.frame.get(), item.end, pass()); }
+    void consume(TimedFrame item)
+    {
+        const LongStills::Span span = stills.take(item.frame->pts, item.end);
+        item.frame->pts = span.pts;
+        graph.send(item.frame.get(), span.end, pass());
+    }
     void drain() { graph.close(pass()); }
     FilterGraph::FrameSink pass()
     {
-        return [this](FramePtr frame) { encoder.push(std::move(frame)); };
+        return [this](FramePtr frame) {
+            const LongStills::Placed placed = stills.place(frame->pts);
+            frame->pts = placed.pts;
+            if (placed.startsScene)
+                frame->pict_type = AV_PICTURE_TYPE_I;
+            encoder.push(std::move(frame));
+        };
     }
 };
 
@@ -129,12 +146,14 @@ public:
         std::optional<Encoder> videoEncoder, audioEncoder;
         std::optional<FilterGraph> videoGraph, audioGraph;
         std::optional<Decoder> audioDecoder;
+        std::optional<LongStills> stills;
         if (const AVStream* video = m_input.video()) {
             m_videoDecoder.emplace(video, m_input.start());
             videoEncoder = Encoder::video(options, muxer.wantsGlobalHeader());
             videoGraph =
-                FilterGraph::forVideo(m_videoDecoder->context(), video->time_base,
+                FilterGraph::forVideo(m_videoDecoder->context(), LongStills::filterTimeBase,
                                       videoFilterDescription(options), videoEncoder->timeBase());
+            stills.emplace(video->time_base, videoEncoder->timeBase(), maxFilledStill);
         }
         if (const AVStream* audio = m_input.audio()) {
             audioDecoder.emplace(audio, m_input.start());
@@ -156,7 +175,8 @@ public:
         m_muxStage.start(MuxWorker{std::move(muxer)});
         if (videoEncoder) {
             m_videoEncodeStage.start(VideoEncodeWorker{std::move(*videoEncoder), m_muxStage});
-            m_videoFilterStage.start(VideoFilterWorker{std::move(*videoGraph), m_videoEncodeStage});
+            m_videoFilterStage.start(
+                VideoFilterWorker{std::move(*videoGraph), std::move(*stills), m_videoEncodeStage});
         }
         if (audioEncoder) {
             AudioWorker worker{std::move(*audioDecoder),
