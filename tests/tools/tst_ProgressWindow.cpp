@@ -82,6 +82,9 @@ private slots:
             << 0.0 << 0.0 << 60.0 << "Elapsed 0:00:00 - 0% - remaining 0:00:00 - speed 0.0x";
         QTest::newRow("past the declared end")
             << 5.0 << 70.0 << 60.0 << "Elapsed 0:00:05 - 100% - remaining 0:00:00 - speed 14.0x";
+        // A damaged source that declares ten thousand years.
+        QTest::newRow("declared length beyond any clock")
+            << 1.0 << 1.0 << 3.2e11 << "Elapsed 0:00:01 - 0% - remaining 99999:00:00 - speed 1.0x";
     }
 
     void statusLine()

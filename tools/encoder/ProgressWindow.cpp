@@ -9,12 +9,16 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <cstdint>
+
 namespace quillora::encoder {
 
 namespace {
 QString clock(double seconds)
 {
-    const int s = static_cast<int>(seconds);
+    // A damaged source may declare any length; past 99999 hours a time says nothing more.
+    const int64_t s = static_cast<int64_t>(std::clamp(seconds, 0.0, 99999 * 3600.0));
     return QString("%1:%2:%3")
         .arg(s / 3600)
         .arg(s / 60 % 60, 2, 10, QChar('0'))

@@ -8,6 +8,7 @@
 #include "LongStills.h"
 #include "Muxer.h"
 
+#include <cstdio>
 #include <future>
 #include <optional>
 
@@ -110,6 +111,14 @@ struct MuxWorker
     void drain() { muxer.finish(); }
 };
 
+// A damaged stream may declare any length, far beyond what an integer holds.
+std::string wholeSeconds(double seconds)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.0f", seconds);
+    return text;
+}
+
 // A source whose frames end well before the length it declares was cut off; one with too many
 // damaged pieces is refused rather than half converted.
 void checkComplete(const std::vector<DecodeSummary>& streams, double sourceDuration)
@@ -127,9 +136,8 @@ void checkComplete(const std::vector<DecodeSummary>& streams, double sourceDurat
     if (declaredEnd == 0)
         declaredEnd = sourceDuration;
     if (declaredEnd > 1.0 && decodedEnd < declaredEnd * 0.9 - 0.5)
-        throw EncodeError("the source ends early (" + std::to_string(int(decodedEnd)) + " of " +
-                          std::to_string(int(declaredEnd)) +
-                          " seconds): it is truncated or damaged");
+        throw EncodeError("the source ends early (" + wholeSeconds(decodedEnd) + " of " +
+                          wholeSeconds(declaredEnd) + " seconds): it is truncated or damaged");
 }
 
 // Five stages on five threads: this one reads the source and decodes video; one filters video
