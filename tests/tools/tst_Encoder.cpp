@@ -520,6 +520,46 @@ private slots:
         QVERIFY(probe(out)["format"].toObject()["duration"].toString().toDouble() > 59);
     }
 
+    // A source whose picture changes size part-way (an MPEG stream cut from two recordings)
+    // encodes whole at the size asked for; the de-interlacer does not follow such a change by
+    // itself, and once read past its buffers.
+    void pictureSizeChangesWithin_data()
+    {
+        QTest::addColumn<QString>("options");
+        QTest::newRow("scaled") << "-b 468kb/s -r 25 -s 320x240 -an";
+        QTest::newRow("de-interlaced") << "-b 768kb/s -r 25 -s 320x240 -deinterlace -an";
+    }
+
+    void pictureSizeChangesWithin()
+    {
+        QFETCH(QString, options);
+        QByteArray joined;
+        // The second part's clock goes on from the first's.
+        for (const QString& offset : {QString("0"), QString("2")}) {
+            const QString size = offset == "0" ? "160x120" : "352x576";
+            joined += fileContents(
+                source("part " + size + ".mpg",
+                       {"-f", "lavfi", "-i", "testsrc=size=" + size + ":rate=25", "-t", "2", "-c:v",
+                        "mpeg2video", "-output_ts_offset", offset, "-f", "mpeg"}));
+        }
+        QFile in(path("two sizes.mpg"));
+        QVERIFY(in.open(QIODevice::WriteOnly));
+        in.write(joined);
+        in.close();
+        const QString out = path(QString("two sizes ") + QTest::currentDataTag() + ".flv");
+        QCOMPARE(run(encoder(), QStringList{"-i", in.fileName()} +
+                                    options.split(' ', Qt::SkipEmptyParts) + QStringList{out}),
+                 0);
+        const QJsonObject probed = probe(out);
+        QCOMPARE(stream(probed, "video")["width"].toInt(), 320);
+        const double duration = probed["format"].toObject()["duration"].toString().toDouble();
+        const double sourceDuration =
+            probe(in.fileName())["format"].toObject()["duration"].toString().toDouble();
+        QVERIFY(sourceDuration > 3);
+        QVERIFY2(qAbs(duration - sourceDuration) < 0.1,
+                 qPrintable(QString("%1 vs %2").arg(duration).arg(sourceDuration)));
+    }
+
     // A write that fails in the encoding thread (here a file-size limit, as a full disk) stops
     // every stage and reports it; the older file stays.
     void fullDiskLeavesNothing()

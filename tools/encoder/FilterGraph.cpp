@@ -13,6 +13,15 @@ std::string rational(AVRational r)
 {
     return std::to_string(r.num) + "/" + std::to_string(r.den);
 }
+
+std::string videoSource(int width, int height, int format, AVRational timeBase, AVRational sar)
+{
+    if (sar.num <= 0 || sar.den <= 0)
+        sar = {1, 1};
+    return "video_size=" + std::to_string(width) + "x" + std::to_string(height) +
+           ":pix_fmt=" + std::to_string(format) + ":time_base=" + rational(timeBase) +
+           ":pixel_aspect=" + rational(sar);
+}
 } // namespace
 
 FilterGraph FilterGraph::forVideo(const AVCodecContext* d, AVRational streamTimeBase,
@@ -20,12 +29,15 @@ FilterGraph FilterGraph::forVideo(const AVCodecContext* d, AVRational streamTime
 {
     if (d->width <= 0 || d->height <= 0 || d->pix_fmt == AV_PIX_FMT_NONE)
         throw EncodeError("the source video has no picture size");
-    const AVRational sar = d->sample_aspect_ratio.num ? d->sample_aspect_ratio : AVRational{1, 1};
-    const std::string arguments =
-        "video_size=" + std::to_string(d->width) + "x" + std::to_string(d->height) +
-        ":pix_fmt=" + std::to_string(d->pix_fmt) + ":time_base=" + rational(streamTimeBase) +
-        ":pixel_aspect=" + rational(sar);
-    return FilterGraph("buffer", "buffersink", arguments, description, outputTimeBase);
+    FilterGraph graph(
+        "buffer", "buffersink",
+        videoSource(d->width, d->height, d->pix_fmt, streamTimeBase, d->sample_aspect_ratio),
+        description, outputTimeBase);
+    graph.m_width = d->width;
+    graph.m_height = d->height;
+    graph.m_format = d->pix_fmt;
+    graph.m_sourceTimeBase = streamTimeBase;
+    return graph;
 }
 
 FilterGraph FilterGraph::forAudio(const AVCodecContext* d, AVRational streamTimeBase,
@@ -42,13 +54,20 @@ FilterGraph FilterGraph::forAudio(const AVCodecContext* d, AVRational streamTime
 
 FilterGraph::FilterGraph(const char* source, const char* sink, const std::string& sourceArguments,
                          const std::string& description, AVRational outputTimeBase)
-    : m_graph(require(avfilter_graph_alloc(), "filter graph")), m_outputTimeBase(outputTimeBase)
+    : m_sourceName(source), m_sinkName(sink), m_description(description),
+      m_outputTimeBase(outputTimeBase)
 {
-    check(avfilter_graph_create_filter(&m_source, avfilter_get_by_name(source), "in",
+    configure(sourceArguments);
+}
+
+void FilterGraph::configure(const std::string& sourceArguments)
+{
+    m_graph.reset(require(avfilter_graph_alloc(), "filter graph"));
+    check(avfilter_graph_create_filter(&m_source, avfilter_get_by_name(m_sourceName), "in",
                                        sourceArguments.c_str(), nullptr, m_graph.get()),
           "filter source");
-    check(avfilter_graph_create_filter(&m_sink, avfilter_get_by_name(sink), "out", nullptr, nullptr,
-                                       m_graph.get()),
+    check(avfilter_graph_create_filter(&m_sink, avfilter_get_by_name(m_sinkName), "out", nullptr,
+                                       nullptr, m_graph.get()),
           "filter sink");
     InOutPtr outputs(require(avfilter_inout_alloc(), "filter"));
     InOutPtr inputs(require(avfilter_inout_alloc(), "filter"));
@@ -61,15 +80,32 @@ FilterGraph::FilterGraph(const char* source, const char* sink, const std::string
     AVFilterInOut* in = inputs.release();
     AVFilterInOut* out = outputs.release();
     const int parsed =
-        avfilter_graph_parse_ptr(m_graph.get(), description.c_str(), &in, &out, nullptr);
+        avfilter_graph_parse_ptr(m_graph.get(), m_description.c_str(), &in, &out, nullptr);
     avfilter_inout_free(&in);
     avfilter_inout_free(&out);
     check(parsed, "filter description");
     check(avfilter_graph_config(m_graph.get(), nullptr), "filter graph");
+    if (m_frameSize > 0)
+        av_buffersink_set_frame_size(m_sink, m_frameSize);
 }
 
 void FilterGraph::send(AVFrame* frame, int64_t end, const FrameSink& sink)
 {
+    if (m_format >= 0 &&
+        (frame->width != m_width || frame->height != m_height || frame->format != m_format)) {
+        // The picture changed size within the source. Not every filter follows such a change
+        // (the de-interlacer reads past its buffers), so the pictures before it are finished
+        // and a graph made for the new size takes the rest.
+        if (frame->width <= 0 || frame->height <= 0 || frame->format < 0)
+            throw EncodeError("the source video has no picture size");
+        check(av_buffersrc_close(m_source, frame->pts, AV_BUFFERSRC_FLAG_PUSH), "filter flush");
+        pull(sink);
+        m_width = frame->width;
+        m_height = frame->height;
+        m_format = frame->format;
+        configure(
+            videoSource(m_width, m_height, m_format, m_sourceTimeBase, frame->sample_aspect_ratio));
+    }
     m_end = std::max(m_end, end);
     check(av_buffersrc_add_frame_flags(m_source, frame, AV_BUFFERSRC_FLAG_KEEP_REF), "filter");
     pull(sink);
@@ -83,6 +119,7 @@ void FilterGraph::close(const FrameSink& sink)
 
 void FilterGraph::setFrameSize(int samples)
 {
+    m_frameSize = samples;
     av_buffersink_set_frame_size(m_sink, samples);
 }
 
@@ -94,9 +131,14 @@ void FilterGraph::pull(const FrameSink& sink)
         if (got == AVERROR(EAGAIN) || got == AVERROR_EOF)
             return;
         check(got, "filter");
-        if (frame->pts != AV_NOPTS_VALUE)
+        if (frame->pts != AV_NOPTS_VALUE) {
             frame->pts =
                 av_rescale_q(frame->pts, av_buffersink_get_time_base(m_sink), m_outputTimeBase);
+            // A new graph may start on the time where the last one ended.
+            if (m_lastPts != AV_NOPTS_VALUE && frame->pts <= m_lastPts)
+                continue;
+            m_lastPts = frame->pts;
+        }
         frame->pict_type = AV_PICTURE_TYPE_NONE;
         sink(std::move(frame));
     }

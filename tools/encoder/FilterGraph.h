@@ -30,13 +30,22 @@ public:
 private:
     FilterGraph(const char* source, const char* sink, const std::string& sourceArguments,
                 const std::string& description, AVRational outputTimeBase);
+    void configure(const std::string& sourceArguments);
     void pull(const FrameSink& sink);
 
+    const char* m_sourceName;
+    const char* m_sinkName;
+    std::string m_description;
+    AVRational m_outputTimeBase;
     GraphPtr m_graph;
     AVFilterContext* m_source = nullptr;
     AVFilterContext* m_sink = nullptr;
-    AVRational m_outputTimeBase;
+    // Video only: the picture the graph was made for, and the source's time base.
+    int m_width = 0, m_height = 0, m_format = -1;
+    AVRational m_sourceTimeBase{0, 1};
+    int m_frameSize = 0;
     int64_t m_end = 0;
+    int64_t m_lastPts = AV_NOPTS_VALUE;
 };
 
 } // namespace quillora::encoder
