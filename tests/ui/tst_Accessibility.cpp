@@ -152,6 +152,32 @@ private slots:
         QTRY_VERIFY(!list->view()->isVisible());
     }
 
+    // The entries are a fixed set, also for a screen reader: a cell of the list that drops
+    // down takes a new text when its entry is editable (the AT-SPI bridge's text edits fall
+    // back to that on any object).
+    void listEntriesCannotBeRenamed()
+    {
+        for (QComboBox* list : window->findChildren<QComboBox*>()) {
+            const QStringList entries = [&] {
+                QStringList texts;
+                for (int i = 0; i < list->count(); ++i)
+                    texts << list->itemText(i);
+                return texts;
+            }();
+            QAccessibleInterface* view = readerOf(qPrintable(list->objectName()))->child(0);
+            QVERIFY(view->childCount() >= entries.size());
+            for (int i = 0; i < view->childCount(); ++i) {
+                QAccessibleInterface* cell = view->child(i);
+                QVERIFY2(!cell->state().editable, qPrintable(cell->text(QAccessible::Name)));
+                cell->setText(QAccessible::Value, "-y changed");
+            }
+            for (int i = 0; i < list->count(); ++i)
+                QCOMPARE(list->itemText(i), entries[i]);
+        }
+        window->BuildEncodeOptions();
+        QVERIFY(!window->EncodeOptions.contains("changed"));
+    }
+
     void displayFieldsReadThePath()
     {
         choosers.files << QString("/videos/my clip.avi");
