@@ -124,6 +124,8 @@ MainWindow::MainWindow(process::Notifier& notifier, Choosers& choosers, QString 
 
 void MainWindow::createWindow()
 {
+    // The same state that holds back the user's input, for what a screen reader asks.
+    refuseChangesWhile(this, [this] { return m_runner.isRunning(); });
     presentAsWindow(this);
     setObjectName("frmMainTrial");
     setWindowTitle("Quillora");
