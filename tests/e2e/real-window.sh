@@ -13,7 +13,8 @@ bin=$1
 shots=${2:-}
 if [ -z "${DISPLAY:-}" ] || [ -z "${QUILLORA_UNDER_XVFB:-}" ]; then
     export QUILLORA_UNDER_XVFB=1
-    exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+    # -noreset: the server keeps its keyboard map (below) when its last client goes.
+    exec xvfb-run -a -s "-screen 0 1024x768x24 -noreset" "$0" "$@"
 fi
 unset QT_QPA_PLATFORM
 
@@ -164,7 +165,11 @@ choose() {
         until_true 30 settled
         hidden "$dialog" && return 0
         if [ -n "$warning" ]; then
-            echo "note: the dialog did not take \"$name\"; typing it again" >&2
+            local picture
+            picture=$(mktemp --tmpdir real-window-retry-XXXXXX.png)
+            import -window root "$picture" 2>/dev/null || true
+            echo "note: the dialog did not take \"$name\" (screenshot: $picture);" \
+                 "typing it again" >&2
             answer "$warning" || return 1
             warning=""
         fi
@@ -176,9 +181,19 @@ ffmpeg -v error -f lavfi -i testsrc=size=352x288:rate=25 -f lavfi -i sine -t 4 \
     -c:v mpeg4 -c:a pcm_s16le "$videos/Summer CLIP.AVI"
 
 # A keyboard with "ü" on a key of its own, as a German user has. xdotool types a letter that
-# the keyboard lacks by binding it to a spare key for a moment, and a program that reads the
-# key after the binding is undone, as a loaded machine makes it do, reads no letter at all.
-setxkbmap de
+# the keyboard lacks by binding it to a spare key for a moment, and Qt, which reads the
+# keyboard map again when it is told of the binding, reads no letter at all once the binding
+# has been undone first, as it is on a loaded machine.
+/usr/bin/python3 - <<'EOF'
+from Xlib import XK, display
+d = display.Display()
+first = d.display.info.min_keycode
+keys = d.get_keyboard_mapping(first, d.display.info.max_keycode - first + 1)
+spare = max(first + i for i, keysyms in enumerate(keys) if not any(keysyms))
+d.change_keyboard_mapping(spare, [(XK.string_to_keysym("udiaeresis"),
+                                   XK.string_to_keysym("Udiaeresis"))])
+d.sync()
+EOF
 
 cd "$videos"
 "$app/quillora" &
