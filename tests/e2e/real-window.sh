@@ -13,8 +13,7 @@ bin=$1
 shots=${2:-}
 if [ -z "${DISPLAY:-}" ] || [ -z "${QUILLORA_UNDER_XVFB:-}" ]; then
     export QUILLORA_UNDER_XVFB=1
-    # -noreset: the server keeps its keyboard map (below) when its last client goes.
-    exec xvfb-run -a -s "-screen 0 1024x768x24 -noreset" "$0" "$@"
+    exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
 fi
 unset QT_QPA_PLATFORM
 
@@ -148,6 +147,29 @@ open_with() {
     return 1
 }
 
+# Gives each letter of the names given that the keyboard lacks, such as "ü", a spare key of
+# its own for the rest of the run. xdotool would type such a letter by binding it to a spare
+# key just while it presses it, and Qt, which reads the keyboard map again when it is told of
+# a binding, read it after the binding was undone on a loaded machine, and typed nothing.
+# Qt is told of these bindings once, and they stay.
+add_keys_for() {
+    /usr/bin/python3 - "$@" <<'EOF'
+import sys
+from Xlib import display
+d = display.Display()
+first = d.display.info.min_keycode
+keys = d.get_keyboard_mapping(first, d.display.info.max_keycode - first + 1)
+bound = {keysym for keysyms in keys for keysym in keysyms}
+spare = [first + i for i, keysyms in enumerate(keys) if not any(keysyms)]
+for letter in sorted(set("".join(sys.argv[1:]))):
+    # X names Latin-1 letters by their code, all others by their code plus 0x1000000.
+    keysym = ord(letter) if ord(letter) < 0x100 else 0x1000000 + ord(letter)
+    if keysym not in bound:
+        d.change_keyboard_mapping(spare.pop(), [(keysym, keysym)])
+d.sync()
+EOF
+}
+
 # Types $3 into the name field of file dialog $1, titled $2, and accepts it. A name that
 # names nothing (a key was lost) gets a warning titled as the dialog: it is answered, and the
 # name typed again.
@@ -180,21 +202,6 @@ choose() {
 ffmpeg -v error -f lavfi -i testsrc=size=352x288:rate=25 -f lavfi -i sine -t 4 \
     -c:v mpeg4 -c:a pcm_s16le "$videos/Summer CLIP.AVI"
 
-# A keyboard with "ü" on a key of its own, as a German user has. xdotool types a letter that
-# the keyboard lacks by binding it to a spare key for a moment, and Qt, which reads the
-# keyboard map again when it is told of the binding, reads no letter at all once the binding
-# has been undone first, as it is on a loaded machine.
-/usr/bin/python3 - <<'EOF'
-from Xlib import XK, display
-d = display.Display()
-first = d.display.info.min_keycode
-keys = d.get_keyboard_mapping(first, d.display.info.max_keycode - first + 1)
-spare = max(first + i for i, keysyms in enumerate(keys) if not any(keysyms))
-d.change_keyboard_mapping(spare, [(XK.string_to_keysym("udiaeresis"),
-                                   XK.string_to_keysym("Udiaeresis"))])
-d.sync()
-EOF
-
 cd "$videos"
 "$app/quillora" &
 first=$!
@@ -206,6 +213,8 @@ only_main() { [ "$(xdotool search --onlyvisible --pid "$first" 2>/dev/null | wc 
               [ -n "$(visible Quillora "$first")" ]; }
 until_true "$window_deadline" only_main || fail "the main window did not appear alone"
 main=$(visible Quillora "$first")
+# Before the dialogs, which take the names.
+add_keys_for "Summer CLIP.AVI" "Out folder ü"
 
 dialog=$(open_with "$main" alt+i "Open Video File to Encode") || fail "Alt+I opened no file dialog"
 shot open-dialog
