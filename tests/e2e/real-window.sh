@@ -147,38 +147,19 @@ open_with() {
     return 1
 }
 
-# Gives each letter of the names given that the keyboard lacks, such as "ü", a spare key of
-# its own for the rest of the run. xdotool would type such a letter by binding it to a spare
-# key just while it presses it, and Qt, which reads the keyboard map again when it is told of
-# a binding, read it after the binding was undone on a loaded machine, and typed nothing.
-# Qt is told of these bindings once, and they stay.
-add_keys_for() {
-    /usr/bin/python3 - "$@" <<'EOF'
-import sys
-from Xlib import display
-d = display.Display()
-first = d.display.info.min_keycode
-keys = d.get_keyboard_mapping(first, d.display.info.max_keycode - first + 1)
-bound = {keysym for keysyms in keys for keysym in keysyms}
-spare = [first + i for i, keysyms in enumerate(keys) if not any(keysyms)]
-for letter in sorted(set("".join(sys.argv[1:]))):
-    # X names Latin-1 letters by their code, all others by their code plus 0x1000000.
-    keysym = ord(letter) if ord(letter) < 0x100 else 0x1000000 + ord(letter)
-    if keysym not in bound:
-        d.change_keyboard_mapping(spare.pop(), [(keysym, keysym)])
-d.sync()
-EOF
-}
-
 # Types $3 into the name field of file dialog $1, titled $2, and accepts it. A name that
-# names nothing (a key was lost) gets a warning titled as the dialog: it is answered, and the
-# name typed again.
+# names nothing gets a warning titled as the dialog: it is answered, and the name typed again.
+# That is how a lost "ü" comes out: xdotool types a letter that the keyboard lacks by binding
+# it to a spare key just while it presses it, and Qt, which reads the keyboard map again when
+# it is told of a binding, reads it after the binding was undone when the machine is loaded
+# (about one name in five), and types nothing. Changing the display's keyboard map for the
+# run instead made Qt miss every key now and then.
 choose() {
     local dialog=$1 title=$2 name=$3 warning=""
     settled() {
         hidden "$dialog" || { warning=$(visible "$title" "" "$dialog"); [ -n "$warning" ]; }
     }
-    for _ in 1 2 3; do
+    for _ in 1 2 3 4 5; do
         if focus "$dialog"; then
             xdotool key --clearmodifiers ctrl+a
             xdotool type --delay 20 "$name"
@@ -213,8 +194,6 @@ only_main() { [ "$(xdotool search --onlyvisible --pid "$first" 2>/dev/null | wc 
               [ -n "$(visible Quillora "$first")" ]; }
 until_true "$window_deadline" only_main || fail "the main window did not appear alone"
 main=$(visible Quillora "$first")
-# Before the dialogs, which take the names.
-add_keys_for "Summer CLIP.AVI" "Out folder ü"
 
 dialog=$(open_with "$main" alt+i "Open Video File to Encode") || fail "Alt+I opened no file dialog"
 shot open-dialog
