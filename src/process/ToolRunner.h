@@ -47,7 +47,8 @@ public:
         m_extraEnvironment = environment;
     }
 
-    // True while a tool runs.
+    // True while a tool runs, until its message box has been answered: the window's values
+    // must not change before the next step has read them.
     [[nodiscard]] bool isRunning() const { return m_running; }
 
     // How long a tool that was asked to stop may take to clean up before it is killed.

@@ -1,10 +1,19 @@
 #pragma once
 
+#include <functional>
+
 class QLabel;
 class QString;
 class QWidget;
 
 namespace quillora::ui {
+
+// While busy() holds, a screen reader still reads every control of the window as before but
+// changes none of them: presses, toggles, values and text edits that it asks for are refused,
+// as the window refuses input then. Screen readers call the controls directly, past every
+// event filter, so this is the only place where they can be stopped. Called before the
+// window's controls are made.
+void refuseChangesWhile(QWidget* window, std::function<bool()> busy);
 
 // A top-level widget is read as a window with its title, as screen readers expect of a
 // program's main window, not as a bare pane.

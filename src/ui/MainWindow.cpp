@@ -20,6 +20,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QStandardItemModel>
 
 namespace quillora::ui {
 
@@ -73,6 +74,15 @@ void setBackground(QWidget* widget, const QColor& colour)
     widget->setAutoFillBackground(true);
 }
 
+// A list's entries are a fixed set. Items are editable by default, and a screen reader renames
+// an editable entry through the accessible cell of the list that drops down.
+void fixEntries(QComboBox* list)
+{
+    if (auto* model = qobject_cast<QStandardItemModel*>(list->model()))
+        for (int row = 0; row < model->rowCount(); ++row)
+            model->item(row)->setEditable(false);
+}
+
 // The classic raised and sunken edges: white and the face colour on the lit side, mid and dark
 // grey on the shaded side.
 void setEdgeColours(QWidget* widget, const QColor& face)
@@ -114,6 +124,8 @@ MainWindow::MainWindow(process::Notifier& notifier, Choosers& choosers, QString 
 
 void MainWindow::createWindow()
 {
+    // The same state that holds back the user's input, for what a screen reader asks.
+    refuseChangesWhile(this, [this] { return m_runner.isRunning(); });
     presentAsWindow(this);
     setObjectName("frmMainTrial");
     setWindowTitle("Quillora");
@@ -304,6 +316,7 @@ void MainWindow::fillSettingLists()
     const auto& settings = encoding::settingLists();
     for (std::size_t i = 0; i < lists.size(); ++i) {
         lists[i]->addItems(settings[i].entries);
+        fixEntries(lists[i]);
         lists[i]->setCurrentText(lists[i]->itemText(settings[i].defaultIndex));
         // A handler that the selection set off may have failed: the fill stops there.
         m_errors.rethrowHeld();

@@ -1,7 +1,7 @@
 """What a screen reader reads of the real program, through AT-SPI: every control by the name
 of its caption, with its role, its description (the unit) and its text, the two display fields
 with the chosen paths, and the message boxes with their messages; and the same tree after a
-whole conversion.
+whole conversion, although the screen reader tried to change the window during it.
 
 Usage: accessibility.py BIN_DIR [SCREENSHOT_DIR]
 With a screenshot folder it also takes the README's pictures, from a longer clip."""
@@ -147,30 +147,52 @@ def check_alert(app, title, message):
           "the %r alert shows no %r label" % (title, message))
 
 
-def press(accessible_tree_root, name):
-    """Presses a button as a screen reader's user does, through its action."""
-    def find(node):
-        if node.getRoleName() == "push button" and node.name == name:
-            return node
-        for i in range(node.childCount):
-            found = find(node.getChildAtIndex(i))
-            if found:
-                return found
-        return None
-    button = find(accessible_tree_root)
-    check(button, "no %r button" % name)
-    actions = button.queryAction()
+def find(root, role, name):
+    """The object of that role and name under root, depth first."""
+    if root.getRoleName() == role and root.name == name:
+        return root
+    for i in range(root.childCount):
+        found = find(root.getChildAtIndex(i), role, name)
+        if found:
+            return found
+    return None
+
+
+def do(root, role, name, action):
+    """Does a control's action as a screen reader's user does."""
+    control = find(root, role, name)
+    check(control, "no %s %r" % (role, name))
+    actions = control.queryAction()
     names = [actions.getName(i) for i in range(actions.nActions)]
-    check("Press" in names, "%r has no Press action: %s" % (name, names))
-    actions.doAction(names.index("Press"))
+    check(action in names, "%r has no %s action: %s" % (name, action, names))
+    actions.doAction(names.index(action))
 
 
-def answer(desktop, pid, title, message, app, shot=None):
+def press(root, name):
+    do(root, "push button", name, "Press")
+
+
+def set_file_name(root, text):
+    find(root, "text", "Output File Name:").queryEditableText().setTextContents(text)
+
+
+def change_the_window(root):
+    """What a screen reader's user may try while the encoder's message is read, before the
+    metadata step reads the window: each is refused, so that the metadata step names the
+    file that was encoded."""
+    set_file_name(root, "Changed.flv")
+    do(root, "check box", "Disable Audio", "Toggle")
+    press(root, "Input File")
+
+
+def answer(desktop, pid, title, message, app, shot=None, meanwhile=None):
     box = desktop.find(title, pid=pid, timeout=60)
     if shot:
         time.sleep(0.3)
         shot()
     check_alert(app, title, message)
+    if meanwhile:
+        meanwhile()
     check_title_in_full(desktop, box, title)
     desktop.activate(box)
     desktop.keys(box, "Return")
@@ -224,19 +246,29 @@ def run(desktop, bin_dir, work, shots):
     if shots:
         shot("quillora-window")()
 
-    press(top_levels(app, "frame")[0], "Start Encoding")
+    frame = top_levels(app, "frame")[0]
+    press(frame, "Start Encoding")
     if shots:
         desktop.find("Quillora - Encoding", timeout=30)
         time.sleep(1)
         shot("encoding-progress")()
-    answer(desktop, program.pid, "Message", "FLV ENCODED!", app)
+    answer(desktop, program.pid, "Message", "FLV ENCODED!", app,
+           meanwhile=lambda: change_the_window(frame))
     answer(desktop, program.pid, "Message", "METADATA INJECTED!", app, shot("metadata-injected"))
     check(os.path.getsize(os.path.join(folder, "Clip one.flv")) > 0, "no FLV")
+    check(not os.path.exists(os.path.join(folder, "Changed.flv")), "Changed.flv was written")
 
     check(wait_for(lambda: len(top_levels(app)) == 1, timeout=5), "a message box is still read")
+    check(len(desktop.windows(program.pid)) == 1, "a window opened during the run")
     after = main_window(app)
     check(after == chosen, "the tree changed with the conversion: %s" %
           [(a, b) for a, b in zip(chosen, after) if a != b])
+    check(not find(frame, "check box", "Disable Audio").getState().contains(
+        pyatspi.STATE_CHECKED), "Disable Audio was ticked during the run")
+    # Once the run is over, the screen reader's edit is taken.
+    set_file_name(frame, "Changed.flv")
+    check(wait_for(lambda: text_of(find(frame, "text", "Output File Name:")) == "Changed.flv",
+                   timeout=5), "the file name cannot be edited after the run")
     program.kill()
     program.wait()
 
