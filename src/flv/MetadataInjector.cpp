@@ -1,6 +1,7 @@
 #include "flv/MetadataInjector.h"
 
 #include "flv/Bytes.h"
+#include "flv/CopyPlan.h"
 #include "flv/SafeOutput.h"
 
 #include <cerrno>
@@ -150,6 +151,21 @@ MetadataTag::MetadataTag(const FlvScan& scan, double nowMilliseconds, std::strin
     m_size = size;
 }
 
+std::uint64_t MetadataTag::paddingRoom() const
+{
+    return maxTagDataSize - (m_size - tagHeaderSize - previousTagSizeBytes);
+}
+
+void MetadataTag::pad(std::uint64_t bytes)
+{
+    if (bytes > paddingRoom())
+        throw RenderError("onMetaData has no room for " + std::to_string(bytes) +
+                          " bytes of padding");
+    if (bytes != 0 && bytes < minimumPadding)
+        throw RenderError("padding of " + std::to_string(bytes) + " bytes is too short");
+    m_padding = bytes;
+}
+
 AmfProperties MetadataTag::scalars(std::uint64_t ownSize) const
 {
     const FlvScan& scan = m_scan;
@@ -247,7 +263,7 @@ void MetadataTag::render(std::uint64_t ownSize,
     amf.string("onMetaData");
     const AmfProperties head = scalars(ownSize);
     // The named values, the cue points, the keyframe index, then who wrote it and when.
-    amf.beginEcmaArray(head.size() + 1 + (hasVideo ? 1 : 0) + 2);
+    amf.beginEcmaArray(head.size() + 1 + (hasVideo ? 1 : 0) + 2 + (m_padding ? 1 : 0));
     for (const auto& [key, value] : head) {
         amf.key(key);
         amf.value(value);
@@ -279,14 +295,34 @@ void MetadataTag::render(std::uint64_t ownSize,
     amf.string(m_creator);
     amf.key("metadatadate");
     amf.date(m_now, 0);
+    if (m_padding)
+        padding(amf);
     amf.endObject();
     appendUInt32BE(piece, static_cast<std::uint32_t>(tagHeaderSize + bodySize));
     flush(0);
 }
 
+// A strict array of short strings of spaces: readers skip it without a word, as they skip any
+// array at the top of the metadata, and keep none of it (libavformat reads strings of up to 255
+// bytes there without complaint, and so does every checker).
+void MetadataTag::padding(AmfWriter& amf) const
+{
+    constexpr std::uint64_t longest = 255;
+    constexpr std::uint64_t stringOverhead = 3; // marker and 16-bit length
+    amf.key("padding");
+    // Bytes left for the strings, after the key and the array's marker and count.
+    const std::uint64_t strings = m_padding - (minimumPadding - stringOverhead);
+    const std::uint64_t count =
+        (strings + longest + stringOverhead - 1) / (longest + stringOverhead);
+    const std::uint64_t text = strings - count * stringOverhead;
+    amf.beginStrictArray(count);
+    for (std::uint64_t i = 0; i < count; ++i)
+        amf.string(std::string(text / count + (i < text % count ? 1 : 0), ' '));
+}
+
 void MetadataTag::render(const std::function<void(std::string_view)>& write) const
 {
-    render(m_size, write);
+    render(size(), write);
 }
 
 std::string MetadataTag::render() const
@@ -298,11 +334,15 @@ std::string MetadataTag::render() const
 }
 
 void injectMetadata(const std::string& input, const std::string& output, double nowMilliseconds,
-                    const std::string& creator)
+                    const std::string& creator, Layout layout)
 {
     const File in(input);
     const FlvScan scan = scanFlv(in.fd(), static_cast<std::uint64_t>(in.info().st_size));
-    const MetadataTag tag(scan, nowMilliseconds, creator);
+    MetadataTag tag(scan, nowMilliseconds, creator);
+    const CopyPlan plan =
+        planCopy(scan.kept, headerSize + previousTagSizeBytes + tag.size(), layout.blockSize,
+                 {MetadataTag::minimumPadding, tag.paddingRoom()});
+    tag.pad(plan.padding);
 
     std::string header = "FLV";
     appendUInt8(header, 1);
@@ -314,8 +354,9 @@ void injectMetadata(const std::string& input, const std::string& output, double 
     SafeOutput out(target, targetMode(target, in.info()));
     out.write(header.data(), header.size());
     tag.render([&](std::string_view piece) { out.write(piece.data(), piece.size()); });
-    for (const ByteRange& range : scan.kept)
-        out.copyFrom(in.fd(), range.begin, range.end - range.begin);
+    // In order, so the file grows at its end.
+    for (const CopyStep& step : plan.steps)
+        out.copyFrom(in.fd(), step.from, step.length);
     out.commit();
 }
 
