@@ -4,6 +4,7 @@
 #include "flv/CopyPlan.h"
 #include "flv/SafeOutput.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -339,24 +340,47 @@ void injectMetadata(const std::string& input, const std::string& output, double 
     const File in(input);
     const FlvScan scan = scanFlv(in.fd(), static_cast<std::uint64_t>(in.info().st_size));
     MetadataTag tag(scan, nowMilliseconds, creator);
-    const CopyPlan plan =
-        planCopy(scan.kept, headerSize + previousTagSizeBytes + tag.size(), layout.blockSize,
-                 {MetadataTag::minimumPadding, tag.paddingRoom()});
-    tag.pad(plan.padding);
+    const std::string target = resolveTarget(output, in.info(), input);
+    SafeOutput out(target, targetMode(target, in.info()));
+
+    // Little enough padding that players never notice it, whatever a filesystem's blocks.
+    constexpr std::uint64_t mostPadding = (64u << 10) + MetadataTag::minimumPadding;
+    const auto plan = [&](std::uint64_t blockSize) {
+        return planCopy(scan.kept, headerSize + previousTagSizeBytes + tag.size(), blockSize,
+                        {MetadataTag::minimumPadding, std::min(tag.paddingRoom(), mostPadding)});
+    };
+    CopyPlan copy = plan(layout.blockSize ? layout.blockSize : out.blockSize());
+    // The blocks are shared first: where the filesystem refuses, nothing else has been written
+    // yet, and the file is laid out as if it had never been asked.
+    for (CopyStep& step : copy.steps) {
+        if (step.kind != CopyStep::Kind::Clone ||
+            out.cloneFrom(in.fd(), step.from, step.length, step.to))
+            continue;
+        out.discard();
+        if (layout.blockSize) {
+            for (CopyStep& s : copy.steps)
+                s.kind = CopyStep::Kind::Copy;
+        } else {
+            copy = plan(0);
+        }
+        break;
+    }
+    tag.pad(copy.padding);
 
     std::string header = "FLV";
     appendUInt8(header, 1);
     appendUInt8(header, (scan.audioTags ? 0x04 : 0) | (scan.videoTags ? 0x01 : 0));
     appendUInt32BE(header, headerSize);
     appendUInt32BE(header, 0); // PreviousTagSize0
-
-    const std::string target = resolveTarget(output, in.info(), input);
-    SafeOutput out(target, targetMode(target, in.info()));
-    out.write(header.data(), header.size());
-    tag.render([&](std::string_view piece) { out.write(piece.data(), piece.size()); });
-    // In order, so the file grows at its end.
-    for (const CopyStep& step : plan.steps)
-        out.copyFrom(in.fd(), step.from, step.length);
+    out.writeAt(0, header.data(), header.size());
+    std::uint64_t at = header.size();
+    tag.render([&](std::string_view piece) {
+        out.writeAt(at, piece.data(), piece.size());
+        at += piece.size();
+    });
+    for (const CopyStep& step : copy.steps)
+        if (step.kind == CopyStep::Kind::Copy)
+            out.copyFrom(in.fd(), step.from, step.length, step.to);
     out.commit();
 }
 

@@ -47,8 +47,10 @@ private:
     std::uint64_t m_padding = 0;
 };
 
-// How the new file is laid out. By default the tags follow the new onMetaData closely; a block
-// size pads the onMetaData so that the copied tags keep their offsets modulo that size.
+// How the new file is laid out. By default, for the filesystem it goes to: where that can share
+// blocks between files, the new onMetaData is padded so that the copied tags keep their offsets
+// modulo its block size and their blocks are shared; elsewhere the tags follow it closely. A
+// block size pads for blocks of that size, shared or not.
 struct Layout
 {
     std::uint64_t blockSize = 0;
