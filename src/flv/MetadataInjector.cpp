@@ -13,6 +13,7 @@
 #include <ostream>
 #include <sys/stat.h>
 #include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace quillora::flv {
@@ -71,16 +72,21 @@ private:
     };
 };
 
+bool sameFile(const std::string& path, const struct stat& info)
+{
+    struct stat other
+    {
+    };
+    return ::stat(path.c_str(), &other) == 0 && other.st_dev == info.st_dev &&
+           other.st_ino == info.st_ino;
+}
+
 // Where to write: the real path of the input when the output names the same file, however
 // spelled, so that a link to the input stays a link.
 std::string resolveTarget(const std::string& output, const struct stat& inputInfo,
                           const std::string& input)
 {
-    struct stat outputInfo
-    {
-    };
-    if (::stat(output.c_str(), &outputInfo) == 0 && outputInfo.st_dev == inputInfo.st_dev &&
-        outputInfo.st_ino == inputInfo.st_ino) {
+    if (sameFile(output, inputInfo)) {
         char* real = ::realpath(input.c_str(), nullptr);
         if (!real)
             throw std::system_error(errno, std::generic_category(), "cannot resolve " + input);
@@ -381,7 +387,25 @@ void injectMetadata(const std::string& input, const std::string& output, double 
     for (const CopyStep& step : copy.steps)
         if (step.kind == CopyStep::Kind::Copy)
             out.copyFrom(in.fd(), step.from, step.length, step.to);
-    out.commit();
+    // In place, the old file goes when the new one replaces it, and the process then waits
+    // while its cached pages are dropped; dropping them during the flush overlaps that with the
+    // wait for the disk. Where no thread can be had, they are dropped at the end as ever.
+    std::optional<std::thread> drop;
+    if (sameFile(target, in.info())) {
+        try {
+            drop.emplace([fd = in.fd()] { ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED); });
+        } catch (const std::system_error&) {
+        }
+    }
+    try {
+        out.commit();
+    } catch (...) {
+        if (drop)
+            drop->join();
+        throw;
+    }
+    if (drop)
+        drop->join();
 }
 
 std::optional<EncodedMetadata> readMetadata(const std::string& path)
