@@ -262,10 +262,7 @@ void MetadataTag::render(std::uint64_t ownSize,
     AmfWriter amf(piece);
 
     const std::uint64_t bodySize = ownSize ? ownSize - tagHeaderSize - previousTagSizeBytes : 0;
-    appendUInt8(piece, ScriptTag);
-    appendUInt24BE(piece, static_cast<std::uint32_t>(bodySize));
-    appendUInt32BE(piece, 0); // timestamp 0, extension 0
-    appendUInt24BE(piece, 0); // stream id
+    TagHeader{ScriptTag, static_cast<std::uint32_t>(bodySize)}.render(piece);
 
     amf.string("onMetaData");
     const AmfProperties head = scalars(ownSize);
@@ -373,10 +370,8 @@ void injectMetadata(const std::string& input, const std::string& output, double 
     }
     tag.pad(copy.padding);
 
-    std::string header = "FLV";
-    appendUInt8(header, 1);
-    appendUInt8(header, (scan.audioTags ? 0x04 : 0) | (scan.videoTags ? 0x01 : 0));
-    appendUInt32BE(header, headerSize);
+    std::string header;
+    FlvHeader{scan.audioTags > 0, scan.videoTags > 0}.render(header);
     appendUInt32BE(header, 0); // PreviousTagSize0
     out.writeAt(0, header.data(), header.size());
     std::uint64_t at = header.size();
