@@ -24,6 +24,8 @@ test=(
     xvfb xauth xdotool imagemagick
     desktop-file-utils appstream man-db
     ffmpeg flvmeta yamdi bc time
+    # flvtool2 where blocks are shared: an XFS image on a loop device, and filefrag
+    xfsprogs e2fsprogs
     # the desktop checks: a window manager, a session bus, AT-SPI, X from Python, a cursor theme
     openbox dbus-daemon at-spi2-core python3-pyatspi python3-xlib adwaita-icon-theme
 )

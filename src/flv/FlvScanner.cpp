@@ -44,26 +44,23 @@ public:
     FileView(const FileView&) = delete;
     FileView& operator=(const FileView&) = delete;
 
-    // Callers stay within the file size they were given.
-    void read(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) const
+    // Callers stay within the file size they were given. Small reads, as of tag headers, come
+    // from a window read ahead: one system call for many tags, and no page of the file mapped
+    // (in a virtual machine, a page fault costs far more than copying the page).
+    void read(std::uint64_t offset, std::uint8_t* buffer, std::size_t length)
     {
-        if (m_map) {
-            std::memcpy(buffer, m_map + offset, length);
+        if (length > windowSize / 2) {
+            readFile(offset, buffer, length);
             return;
         }
-        while (length > 0) {
-            const ssize_t n = ::pread(m_fd, buffer, length, static_cast<off_t>(offset));
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                throw std::system_error(errno, std::generic_category(), "read");
-            }
-            if (n == 0)
-                throw FormatError(offset, "file ends early");
-            buffer += n;
-            offset += static_cast<std::uint64_t>(n);
-            length -= static_cast<std::size_t>(n);
+        if (offset < m_windowAt || offset + length > m_windowAt + m_windowLength) {
+            m_window.resize(windowSize);
+            m_windowAt = offset;
+            m_windowLength = static_cast<std::size_t>(
+                std::min<std::uint64_t>(windowSize, m_size > offset ? m_size - offset : 0));
+            readFile(offset, m_window.data(), m_windowLength);
         }
+        std::memcpy(buffer, m_window.data() + (offset - m_windowAt), length);
     }
 
     // The bytes in place where the file is mapped, else read into a buffer that the next call
@@ -74,7 +71,7 @@ public:
             return {m_map + offset, length};
         m_buffer.resize(length);
         if (length)
-            read(offset, m_buffer.data(), length);
+            readFile(offset, m_buffer.data(), length);
         return m_buffer;
     }
 
@@ -92,11 +89,33 @@ public:
     }
 
 private:
+    static constexpr std::size_t windowSize = 128u << 10;
+
+    void readFile(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) const
+    {
+        while (length > 0) {
+            const ssize_t n = ::pread(m_fd, buffer, length, static_cast<off_t>(offset));
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                throw std::system_error(errno, std::generic_category(), "read");
+            }
+            if (n == 0)
+                throw FormatError(offset, "file ends early");
+            buffer += n;
+            offset += static_cast<std::uint64_t>(n);
+            length -= static_cast<std::size_t>(n);
+        }
+    }
+
     int m_fd;
     std::uint64_t m_size;
     std::uint64_t m_pageSize;
     const std::uint8_t* m_map = nullptr;
     std::vector<std::uint8_t> m_buffer;
+    std::vector<std::uint8_t> m_window;
+    std::uint64_t m_windowAt = 0;
+    std::size_t m_windowLength = 0;
 };
 
 class Scanner
@@ -108,15 +127,11 @@ public:
 
     FlvScan run()
     {
-        std::array<std::uint8_t, headerSize + previousTagSizeBytes> header{};
+        std::array<std::uint8_t, headerSize> header{};
         if (m_size < headerSize)
             throw FormatError(0, "not an FLV file (too short for a header)");
         m_file.read(0, header.data(), headerSize);
-        if (header[0] != 'F' || header[1] != 'L' || header[2] != 'V')
-            throw FormatError(0, "not an FLV file (no FLV signature)");
-        const std::uint32_t dataOffset = toUInt32BE(&header[5]);
-        if (dataOffset < headerSize || dataOffset > m_size)
-            throw FormatError(5, "FLV header gives an impossible data offset");
+        const std::uint32_t dataOffset = FlvHeader::parse(header, m_size).dataOffset;
         if (m_size < dataOffset + previousTagSizeBytes)
             throw FormatError(dataOffset, "file ends before the first tag");
 
@@ -145,9 +160,10 @@ private:
             static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), m_size - at));
         m_file.read(at, buffer.data(), want);
 
-        const int type = buffer[0] & 0x1f;
-        const std::uint32_t dataSize = toUInt24BE(&buffer[1]);
-        const std::uint32_t timestamp = tagTimestamp(buffer.data());
+        const TagHeader header = TagHeader::parse(buffer.data());
+        const int type = header.type;
+        const std::uint32_t dataSize = header.dataSize;
+        const std::uint32_t timestamp = header.timestamp;
         const std::uint64_t bodyAt = at + tagHeaderSize;
         const std::uint64_t end = bodyAt + dataSize + previousTagSizeBytes;
         if (end > m_size)
@@ -356,6 +372,49 @@ private:
 };
 
 } // namespace
+
+FlvHeader FlvHeader::parse(std::span<const std::uint8_t> bytes, std::uint64_t fileSize)
+{
+    if (bytes.size() < headerSize)
+        throw FormatError(0, "not an FLV file (too short for a header)");
+    if (bytes[0] != 'F' || bytes[1] != 'L' || bytes[2] != 'V')
+        throw FormatError(0, "not an FLV file (no FLV signature)");
+    FlvHeader header;
+    header.audio = bytes[4] & 0x04;
+    header.video = bytes[4] & 0x01;
+    header.dataOffset = toUInt32BE(&bytes[5]);
+    if (header.dataOffset < headerSize || header.dataOffset > fileSize)
+        throw FormatError(5, "FLV header gives an impossible data offset");
+    return header;
+}
+
+void FlvHeader::render(std::string& out) const
+{
+    out += "FLV";
+    appendUInt8(out, 1);
+    appendUInt8(out, (audio ? 0x04 : 0) | (video ? 0x01 : 0));
+    appendUInt32BE(out, dataOffset);
+}
+
+TagHeader TagHeader::parse(const std::uint8_t* bytes)
+{
+    TagHeader header;
+    header.type = bytes[0] & 0x1f;
+    header.dataSize = toUInt24BE(bytes + 1);
+    // The extension byte holds the timestamp's upper 8 bits.
+    header.timestamp = (std::uint32_t(bytes[7]) << 24) | toUInt24BE(bytes + 4);
+    header.streamId = toUInt24BE(bytes + 8);
+    return header;
+}
+
+void TagHeader::render(std::string& out) const
+{
+    appendUInt8(out, static_cast<unsigned>(type));
+    appendUInt24BE(out, dataSize);
+    appendUInt24BE(out, timestamp & 0xffffff);
+    appendUInt8(out, timestamp >> 24);
+    appendUInt24BE(out, streamId);
+}
 
 void EncodedValues::append(std::span<const std::uint8_t> bytes)
 {

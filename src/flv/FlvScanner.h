@@ -21,6 +21,32 @@ constexpr std::uint64_t previousTagSizeBytes = 4;
 // A tag's DataSize has 24 bits (FLV specification, FLVTAG).
 constexpr std::uint32_t maxTagDataSize = 0xffffff;
 
+// The file's header (FLV specification, FLV header), without the PreviousTagSize after it.
+struct FlvHeader
+{
+    bool audio = false;
+    bool video = false;
+    std::uint32_t dataOffset = headerSize;
+
+    // The first headerSize bytes of a file of `fileSize` bytes. Throws FormatError.
+    static FlvHeader parse(std::span<const std::uint8_t> bytes, std::uint64_t fileSize);
+    void render(std::string& out) const;
+};
+
+// A tag's header (FLV specification, FLVTAG): its type, the size of its body, its timestamp
+// with the extension byte, and its stream id.
+struct TagHeader
+{
+    int type = 0;
+    std::uint32_t dataSize = 0;
+    std::uint32_t timestamp = 0;
+    std::uint32_t streamId = 0;
+
+    // tagHeaderSize bytes; the filter bit and the reserved bits of the type are left out.
+    static TagHeader parse(const std::uint8_t* bytes);
+    void render(std::string& out) const;
+};
+
 // A run of tags copied unchanged, each with its trailing PreviousTagSize.
 struct ByteRange
 {
@@ -102,12 +128,5 @@ enum class ScanIndex { Collect, Skip };
 // Reads tag headers (and the first bytes of video tags, and script data) from an open file.
 // Throws FormatError naming the offset of the first problem.
 [[nodiscard]] FlvScan scanFlv(int fd, std::uint64_t fileSize, ScanIndex index = ScanIndex::Collect);
-
-// The tag's timestamp with its extension byte (FLV specification, TimestampExtended).
-inline std::uint32_t tagTimestamp(const std::uint8_t* header)
-{
-    return (std::uint32_t(header[7]) << 24) | (std::uint32_t(header[4]) << 16) |
-           (std::uint32_t(header[5]) << 8) | header[6];
-}
 
 } // namespace quillora::flv

@@ -1,8 +1,10 @@
 #include "flv/MetadataInjector.h"
 
 #include "flv/Bytes.h"
+#include "flv/CopyPlan.h"
 #include "flv/SafeOutput.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -11,6 +13,7 @@
 #include <ostream>
 #include <sys/stat.h>
 #include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace quillora::flv {
@@ -69,16 +72,21 @@ private:
     };
 };
 
+bool sameFile(const std::string& path, const struct stat& info)
+{
+    struct stat other
+    {
+    };
+    return ::stat(path.c_str(), &other) == 0 && other.st_dev == info.st_dev &&
+           other.st_ino == info.st_ino;
+}
+
 // Where to write: the real path of the input when the output names the same file, however
 // spelled, so that a link to the input stays a link.
 std::string resolveTarget(const std::string& output, const struct stat& inputInfo,
                           const std::string& input)
 {
-    struct stat outputInfo
-    {
-    };
-    if (::stat(output.c_str(), &outputInfo) == 0 && outputInfo.st_dev == inputInfo.st_dev &&
-        outputInfo.st_ino == inputInfo.st_ino) {
+    if (sameFile(output, inputInfo)) {
         char* real = ::realpath(input.c_str(), nullptr);
         if (!real)
             throw std::system_error(errno, std::generic_category(), "cannot resolve " + input);
@@ -148,6 +156,21 @@ MetadataTag::MetadataTag(const FlvScan& scan, double nowMilliseconds, std::strin
         throw RenderError("onMetaData of " + std::to_string(size) +
                           " bytes does not fit in one tag");
     m_size = size;
+}
+
+std::uint64_t MetadataTag::paddingRoom() const
+{
+    return maxTagDataSize - (m_size - tagHeaderSize - previousTagSizeBytes);
+}
+
+void MetadataTag::pad(std::uint64_t bytes)
+{
+    if (bytes > paddingRoom())
+        throw RenderError("onMetaData has no room for " + std::to_string(bytes) +
+                          " bytes of padding");
+    if (bytes != 0 && bytes < minimumPadding)
+        throw RenderError("padding of " + std::to_string(bytes) + " bytes is too short");
+    m_padding = bytes;
 }
 
 AmfProperties MetadataTag::scalars(std::uint64_t ownSize) const
@@ -239,15 +262,12 @@ void MetadataTag::render(std::uint64_t ownSize,
     AmfWriter amf(piece);
 
     const std::uint64_t bodySize = ownSize ? ownSize - tagHeaderSize - previousTagSizeBytes : 0;
-    appendUInt8(piece, ScriptTag);
-    appendUInt24BE(piece, static_cast<std::uint32_t>(bodySize));
-    appendUInt32BE(piece, 0); // timestamp 0, extension 0
-    appendUInt24BE(piece, 0); // stream id
+    TagHeader{ScriptTag, static_cast<std::uint32_t>(bodySize)}.render(piece);
 
     amf.string("onMetaData");
     const AmfProperties head = scalars(ownSize);
     // The named values, the cue points, the keyframe index, then who wrote it and when.
-    amf.beginEcmaArray(head.size() + 1 + (hasVideo ? 1 : 0) + 2);
+    amf.beginEcmaArray(head.size() + 1 + (hasVideo ? 1 : 0) + 2 + (m_padding ? 1 : 0));
     for (const auto& [key, value] : head) {
         amf.key(key);
         amf.value(value);
@@ -279,14 +299,34 @@ void MetadataTag::render(std::uint64_t ownSize,
     amf.string(m_creator);
     amf.key("metadatadate");
     amf.date(m_now, 0);
+    if (m_padding)
+        padding(amf);
     amf.endObject();
     appendUInt32BE(piece, static_cast<std::uint32_t>(tagHeaderSize + bodySize));
     flush(0);
 }
 
+// A strict array of short strings of spaces: readers skip it without a word, as they skip any
+// array at the top of the metadata, and keep none of it (libavformat reads strings of up to 255
+// bytes there without complaint, and so does every checker).
+void MetadataTag::padding(AmfWriter& amf) const
+{
+    constexpr std::uint64_t longest = 255;
+    constexpr std::uint64_t stringOverhead = 3; // marker and 16-bit length
+    amf.key("padding");
+    // Bytes left for the strings, after the key and the array's marker and count.
+    const std::uint64_t strings = m_padding - (minimumPadding - stringOverhead);
+    const std::uint64_t count =
+        (strings + longest + stringOverhead - 1) / (longest + stringOverhead);
+    const std::uint64_t text = strings - count * stringOverhead;
+    amf.beginStrictArray(count);
+    for (std::uint64_t i = 0; i < count; ++i)
+        amf.string(std::string(text / count + (i < text % count ? 1 : 0), ' '));
+}
+
 void MetadataTag::render(const std::function<void(std::string_view)>& write) const
 {
-    render(m_size, write);
+    render(size(), write);
 }
 
 std::string MetadataTag::render() const
@@ -298,25 +338,69 @@ std::string MetadataTag::render() const
 }
 
 void injectMetadata(const std::string& input, const std::string& output, double nowMilliseconds,
-                    const std::string& creator)
+                    const std::string& creator, Layout layout)
 {
     const File in(input);
     const FlvScan scan = scanFlv(in.fd(), static_cast<std::uint64_t>(in.info().st_size));
-    const MetadataTag tag(scan, nowMilliseconds, creator);
-
-    std::string header = "FLV";
-    appendUInt8(header, 1);
-    appendUInt8(header, (scan.audioTags ? 0x04 : 0) | (scan.videoTags ? 0x01 : 0));
-    appendUInt32BE(header, headerSize);
-    appendUInt32BE(header, 0); // PreviousTagSize0
-
+    MetadataTag tag(scan, nowMilliseconds, creator);
     const std::string target = resolveTarget(output, in.info(), input);
     SafeOutput out(target, targetMode(target, in.info()));
-    out.write(header.data(), header.size());
-    tag.render([&](std::string_view piece) { out.write(piece.data(), piece.size()); });
-    for (const ByteRange& range : scan.kept)
-        out.copyFrom(in.fd(), range.begin, range.end - range.begin);
-    out.commit();
+
+    // Little enough padding that players never notice it, whatever a filesystem's blocks.
+    constexpr std::uint64_t mostPadding = (64u << 10) + MetadataTag::minimumPadding;
+    const auto plan = [&](std::uint64_t blockSize) {
+        return planCopy(scan.kept, headerSize + previousTagSizeBytes + tag.size(), blockSize,
+                        {MetadataTag::minimumPadding, std::min(tag.paddingRoom(), mostPadding)});
+    };
+    CopyPlan copy = plan(layout.blockSize ? layout.blockSize : out.blockSize());
+    // The blocks are shared first: where the filesystem refuses, nothing else has been written
+    // yet, and the file is laid out as if it had never been asked.
+    for (CopyStep& step : copy.steps) {
+        if (step.kind != CopyStep::Kind::Clone ||
+            out.cloneFrom(in.fd(), step.from, step.length, step.to))
+            continue;
+        out.discard();
+        if (layout.blockSize) {
+            for (CopyStep& s : copy.steps)
+                s.kind = CopyStep::Kind::Copy;
+        } else {
+            copy = plan(0);
+        }
+        break;
+    }
+    tag.pad(copy.padding);
+
+    std::string header;
+    FlvHeader{scan.audioTags > 0, scan.videoTags > 0}.render(header);
+    appendUInt32BE(header, 0); // PreviousTagSize0
+    out.writeAt(0, header.data(), header.size());
+    std::uint64_t at = header.size();
+    tag.render([&](std::string_view piece) {
+        out.writeAt(at, piece.data(), piece.size());
+        at += piece.size();
+    });
+    for (const CopyStep& step : copy.steps)
+        if (step.kind == CopyStep::Kind::Copy)
+            out.copyFrom(in.fd(), step.from, step.length, step.to);
+    // In place, the old file goes when the new one replaces it, and the process then waits
+    // while its cached pages are dropped; dropping them during the flush overlaps that with the
+    // wait for the disk. Where no thread can be had, they are dropped at the end as ever.
+    std::optional<std::thread> drop;
+    if (sameFile(target, in.info())) {
+        try {
+            drop.emplace([fd = in.fd()] { ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED); });
+        } catch (const std::system_error&) {
+        }
+    }
+    try {
+        out.commit();
+    } catch (...) {
+        if (drop)
+            drop->join();
+        throw;
+    }
+    if (drop)
+        drop->join();
 }
 
 std::optional<EncodedMetadata> readMetadata(const std::string& path)

@@ -22,7 +22,14 @@ public:
     MetadataTag(const FlvScan& scan, double nowMilliseconds, std::string creator);
 
     // Tag header, body and PreviousTagSize.
-    std::uint64_t size() const { return m_size; }
+    std::uint64_t size() const { return m_size + m_padding; }
+
+    // The least a padding field takes, and the most that still fits in the tag.
+    static constexpr std::uint64_t minimumPadding = 17;
+    std::uint64_t paddingRoom() const;
+    // Grows the tag by `bytes` (0, or at least minimumPadding), in one field whose value is
+    // filler, so that what follows it in the file may start where a block does.
+    void pad(std::uint64_t bytes);
     // Hands the tag to `write` in consecutive pieces.
     void render(const std::function<void(std::string_view)>& write) const;
     std::string render() const;
@@ -31,18 +38,29 @@ private:
     // The tag as it is when it is `ownSize` bytes long (0 while that is still unknown).
     void render(std::uint64_t ownSize, const std::function<void(std::string_view)>& write) const;
     AmfProperties scalars(std::uint64_t ownSize) const;
+    void padding(AmfWriter& amf) const;
 
     const FlvScan& m_scan;
     double m_now;
     std::string m_creator;
     std::uint64_t m_size = 0;
+    std::uint64_t m_padding = 0;
+};
+
+// How the new file is laid out. By default, for the filesystem it goes to: where that can share
+// blocks between files, the new onMetaData is padded so that the copied tags keep their offsets
+// modulo its block size and their blocks are shared; elsewhere the tags follow it closely. A
+// block size pads for blocks of that size, shared or not.
+struct Layout
+{
+    std::uint64_t blockSize = 0;
 };
 
 // Writes `output` (which may be `input` itself) as `input` with a fresh onMetaData first. The
 // output appears complete or not at all. Throws FormatError for a bad FLV, RenderError for
 // metadata that one tag cannot hold and std::system_error for a failure to read or write.
 void injectMetadata(const std::string& input, const std::string& output, double nowMilliseconds,
-                    const std::string& creator);
+                    const std::string& creator, Layout layout = {});
 
 // The encoded value of the onMetaData a file holds, and where it is in the file.
 struct EncodedMetadata

@@ -1,10 +1,14 @@
 #include "flv/SafeOutput.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <random>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <system_error>
 #include <unistd.h>
 #include <vector>
@@ -76,13 +80,40 @@ void SafeOutput::write(const void* data, std::size_t size)
     }
 }
 
-void SafeOutput::copyFrom(int inFd, std::uint64_t offset, std::uint64_t length)
+void SafeOutput::writeAt(std::uint64_t offset, const void* data, std::size_t size)
 {
-    auto in = static_cast<off64_t>(offset);
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::pwrite(m_fd, p, size, static_cast<off_t>(offset));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            fail("cannot write " + m_target);
+        }
+        p += n;
+        offset += static_cast<std::uint64_t>(n);
+        size -= static_cast<std::size_t>(n);
+    }
+}
+
+void SafeOutput::copyFrom(int inFd, std::uint64_t from, std::uint64_t length, std::uint64_t to)
+{
+    // Each chunk copied goes to the disk while the next one is copied.
+    constexpr std::uint64_t chunk = 8u << 20;
+    const auto flushing = [&](std::uint64_t begin, std::uint64_t end) {
+        if (end / chunk != begin / chunk)
+            ::sync_file_range(m_fd, static_cast<off64_t>(end / chunk * chunk - chunk),
+                              static_cast<off64_t>(chunk), SYNC_FILE_RANGE_WRITE);
+    };
+    auto in = static_cast<off64_t>(from);
+    auto out = static_cast<off64_t>(to);
     while (length > 0) {
-        const ssize_t n = ::copy_file_range(inFd, &in, m_fd, nullptr, length, 0);
+        const std::uint64_t want =
+            std::min(length, chunk - static_cast<std::uint64_t>(out) % chunk);
+        const ssize_t n = ::copy_file_range(inFd, &in, m_fd, &out, want, 0);
         if (n > 0) {
             length -= static_cast<std::uint64_t>(n);
+            flushing(static_cast<std::uint64_t>(out - n), static_cast<std::uint64_t>(out));
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -93,6 +124,8 @@ void SafeOutput::copyFrom(int inFd, std::uint64_t offset, std::uint64_t length)
             throw std::system_error(EIO, std::generic_category(), "input ended while copying");
         break; // fall back to copying through a buffer
     }
+    if (length == 0)
+        return;
     std::vector<char> buffer(1 << 20);
     while (length > 0) {
         const std::size_t want =
@@ -104,10 +137,52 @@ void SafeOutput::copyFrom(int inFd, std::uint64_t offset, std::uint64_t length)
             fail("cannot read input");
         if (n == 0)
             throw std::system_error(EIO, std::generic_category(), "input ended while copying");
-        write(buffer.data(), static_cast<std::size_t>(n));
+        writeAt(static_cast<std::uint64_t>(out), buffer.data(), static_cast<std::size_t>(n));
         in += n;
+        out += n;
+        flushing(static_cast<std::uint64_t>(out - n), static_cast<std::uint64_t>(out));
         length -= static_cast<std::uint64_t>(n);
     }
+}
+
+bool SafeOutput::cloneFrom(int inFd, std::uint64_t from, std::uint64_t length, std::uint64_t to)
+{
+    file_clone_range range{};
+    range.src_fd = inFd;
+    range.src_offset = from;
+    range.src_length = length;
+    range.dest_offset = to;
+    while (::ioctl(m_fd, FICLONERANGE, &range) != 0) {
+        switch (errno) {
+        case EINTR:
+            continue;
+        case ENOSPC:
+        case EDQUOT:
+        case EFBIG:
+        case EIO:
+        case ENOMEM:
+            fail("cannot write " + m_target);
+        default:
+            return false; // not on this filesystem, or not between these two files
+        }
+    }
+    return true;
+}
+
+std::uint64_t SafeOutput::blockSize() const
+{
+    struct statfs info
+    {
+    };
+    if (::fstatfs(m_fd, &info) != 0 || info.f_bsize <= 0)
+        return 0;
+    return static_cast<std::uint64_t>(info.f_bsize);
+}
+
+void SafeOutput::discard()
+{
+    if (::ftruncate(m_fd, 0) != 0)
+        fail("cannot write " + m_target);
 }
 
 void SafeOutput::commit()

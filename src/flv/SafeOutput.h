@@ -20,8 +20,19 @@ public:
 
     int fd() const { return m_fd; }
     void write(const void* data, std::size_t size);
-    // Copies [offset, offset + length) of another file, in the kernel where it can.
-    void copyFrom(int inFd, std::uint64_t offset, std::uint64_t length);
+    void writeAt(std::uint64_t offset, const void* data, std::size_t size);
+    // Copies [from, from + length) of another file to `to`, in the kernel where it can, and
+    // starts flushing it as it goes, so that commit() has little left to wait for.
+    void copyFrom(int inFd, std::uint64_t from, std::uint64_t length, std::uint64_t to);
+    // Shares the blocks of [from, from + length) of another file at `to`, where the filesystem
+    // can (offsets and length whole blocks); false where it refuses. Throws for a failure that a
+    // copy would meet too (no space, an I/O error).
+    [[nodiscard]] bool cloneFrom(int inFd, std::uint64_t from, std::uint64_t length,
+                                 std::uint64_t to);
+    // The block size of the filesystem the file is on (0 where it does not say).
+    std::uint64_t blockSize() const;
+    // Empties the file, to begin again.
+    void discard();
     // Flushes to disk and puts the file in place of the target.
     void commit();
 

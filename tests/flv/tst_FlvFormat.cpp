@@ -1,6 +1,7 @@
 // AMF0 values round-trip, and picture sizes from hand-made video tag bodies.
 #include "flv/Amf0.h"
 #include "flv/Bytes.h"
+#include "flv/FlvScanner.h"
 #include "flv/VideoDimensions.h"
 
 #include "SameAmf.h"
@@ -193,6 +194,56 @@ private slots:
         QVERIFY(d);
         QCOMPARE(int(d->width), width);
         QCOMPARE(int(d->height), height);
+    }
+
+    // Headers read back as written, a timestamp's upper byte in the extension.
+    void tagHeaders_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<quint32>("dataSize");
+        QTest::addColumn<quint32>("timestamp");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("script at 0")
+            << 18 << 300u << 0u << QByteArray("\x12\x00\x01\x2c\x00\x00\x00\x00\x00\x00\x00", 11);
+        QTest::newRow("largest body, 5 h")
+            << 9 << 0xffffffu << 18000000u
+            << QByteArray("\x09\xff\xff\xff\x12\xa8\x80\x01\x00\x00\x00", 11);
+        QTest::newRow("last millisecond")
+            << 8 << 2u << 0xffffffffu
+            << QByteArray("\x08\x00\x00\x02\xff\xff\xff\xff\x00\x00\x00", 11);
+    }
+
+    void tagHeaders()
+    {
+        QFETCH(int, type);
+        QFETCH(quint32, dataSize);
+        QFETCH(quint32, timestamp);
+        QFETCH(QByteArray, bytes);
+        std::string rendered;
+        TagHeader{type, dataSize, timestamp}.render(rendered);
+        QCOMPARE(QByteArray::fromStdString(rendered), bytes);
+        const TagHeader parsed =
+            TagHeader::parse(reinterpret_cast<const std::uint8_t*>(bytes.constData()));
+        QCOMPARE(parsed.type, type);
+        QCOMPARE(parsed.dataSize, dataSize);
+        QCOMPARE(parsed.timestamp, timestamp);
+    }
+
+    void flvHeaders()
+    {
+        std::string rendered;
+        FlvHeader{true, false}.render(rendered);
+        QCOMPARE(QByteArray::fromStdString(rendered), QByteArray("FLV\x01\x04\x00\x00\x00\x09", 9));
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(rendered.data());
+        const FlvHeader parsed = FlvHeader::parse({bytes, rendered.size()}, 13);
+        QVERIFY(parsed.audio && !parsed.video);
+        QCOMPARE(parsed.dataOffset, 9u);
+        // A data offset past the file's end, or inside the header, is refused.
+        QVERIFY_THROWS_EXCEPTION(FormatError, FlvHeader::parse({bytes, rendered.size()}, 8));
+        rendered[8] = 8;
+        QVERIFY_THROWS_EXCEPTION(FormatError, FlvHeader::parse({bytes, rendered.size()}, 13));
+        rendered[0] = 'G';
+        QVERIFY_THROWS_EXCEPTION(FormatError, FlvHeader::parse({bytes, rendered.size()}, 13));
     }
 
     void noDimensionsWithoutAPicture()
