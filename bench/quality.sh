@@ -10,6 +10,7 @@
 #   SOURCE        one or more of the corpus names below (default: all), so that a long run can
 #                 be split into pieces; results are kept and the table shows every piece done.
 #   --table       only print the table of the results kept so far.
+#   --corpus      only make the sources.
 #   QUALITY_SECONDS  length of each source made (default 30; shorter ones for quick looks).
 #   QUALITY_WORK     where the corpus and the results are kept (default build/quality-SECONDS).
 #   QUALITY_OURS     our encoder (default build/bin/ffmpeg).
@@ -25,10 +26,12 @@ corpus=(photo-pan photo-zoom talking-head fast-motion film-grain interlaced-576i
 jobs=(default small medium large)
 
 table_only=0
+corpus_only=0
 wanted=()
 for a in "$@"; do
     case $a in
         --table) table_only=1 ;;
+        --corpus) corpus_only=1 ;;
         *) wanted+=("$a") ;;
     esac
 done
@@ -254,10 +257,11 @@ if [ "$table_only" = 0 ]; then
         echo "$name: making the source" >&2
         make_source "$name"
         src=$(source_file "$name")
+        [ "$corpus_only" = 1 ] && continue
         for job in "${jobs[@]}"; do
             echo "$name: $job" >&2
             run_job "$name" "$job" "$src"
         done
     done
 fi
-print_table
+[ "$corpus_only" = 1 ] || print_table
