@@ -144,25 +144,34 @@ video_stats() {
             END { printf "%.1f %d %.1f\n", bytes * 8 / 1000 / (n / 25), n, n / (keys ? keys : 1) }'
 }
 
-# PSNR-Y and SSIM (all planes) of each FILE against SOURCE through CHAIN: one line per file.
+# PSNR-Y and SSIM-Y of each FILE against SOURCE through CHAIN: one line per file, in order.
 quality() {
     local src=$1 filters=$2
     shift 2
-    local inputs=() graph="[0:v]$filters,setpts=PTS-STARTPTS,split=$(($# * 2))" i
+    local inputs=() graph="[0:v]$filters,setpts=PTS-STARTPTS,settb=AVTB,split=$(($# * 2))" i
     for i in $(seq $#); do graph+="[r${i}p][r${i}s]"; done
     graph+=";"
     i=1
     for f in "$@"; do
         inputs+=(-i "$f")
-        graph+="[$i:v]setpts=PTS-STARTPTS,split[d${i}p][d${i}s];"
+        graph+="[$i:v]setpts=PTS-STARTPTS,settb=AVTB,split[d${i}p][d${i}s];"
         graph+="[d${i}p][r${i}p]psnr=shortest=1;[d${i}s][r${i}s]ssim=shortest=1;"
         i=$((i + 1))
     done
+    # The filters report as they are freed, last first: their numbers in the graph give the order.
     ffmpeg -nostats -hide_banner -i "$src" "${inputs[@]}" -filter_complex "${graph%;}" \
         -f null - 2>&1 |
-        awk '/Parsed_psnr/ { for (k = 1; k <= NF; k++) if ($k ~ /^y:/) p[np++] = substr($k, 3) }
-             /Parsed_ssim/ { for (k = 1; k <= NF; k++) if ($k ~ /^All:/) s[ns++] = substr($k, 5) }
-             END { for (k = 0; k < np; k++) print p[k], s[k] }'
+        awk 'function field(prefix,   k) { for (k = 1; k <= NF; k++)
+                                              if (index($k, prefix) == 1)
+                                                  return substr($k, length(prefix) + 1) }
+             /Parsed_psnr_.* PSNR / { split($0, a, "Parsed_psnr_"); p[a[2] + 0] = field("y:") }
+             /Parsed_ssim_.* SSIM / { split($0, a, "Parsed_ssim_"); s[a[2] + 0] = field("Y:") }
+             END { n = 0
+                   for (k in p) order[n++] = k + 0
+                   for (i = 0; i < n; i++) for (j = i + 1; j < n; j++)
+                       if (order[j] < order[i]) { t = order[i]; order[i] = order[j]; order[j] = t }
+                   # each psnr filter is followed by its ssim filter
+                   for (i = 0; i < n; i++) print p[order[i]], s[order[i] + 1] }'
 }
 
 seconds_of() { awk '{ print $1 }' "$1"; }
@@ -215,7 +224,7 @@ print_table() {
     done
     [ ${#files[@]} -gt 0 ] || { echo "no results yet in $work/results"; return; }
     echo "Sources of $seconds s; ratio = our wall time / the command line's; kbit/s = video only;"
-    echo "PSNR-Y (dB) and SSIM against the source through the same filters; the command line's"
+    echo "PSNR-Y (dB) and SSIM-Y against the source through the same filters; the command line's"
     echo "quality at our size (its rate corrected where it missed by more than 3%); gop = frames"
     echo "per keyframe; 'miss' marks our encodes outside the chosen rate's +-5%."
     cat "${files[@]}" | awk '

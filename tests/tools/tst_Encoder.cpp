@@ -243,15 +243,28 @@ private slots:
     void videoEncoderSettings_data()
     {
         QTest::addColumn<int>("kbps");
-        for (int kbps : {160, 225, 320, 468, 768, 1600})
-            QTest::addRow("%d kbit/s", kbps) << kbps;
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        // Rate-distortion optimal quantization where the encoder has time for it.
+        QTest::addColumn<int>("trellis");
+        QTest::newRow("160 kbit/s, 160x120") << 160 << 160 << 120 << 1;
+        QTest::newRow("225 kbit/s, 240x180") << 225 << 240 << 180 << 1;
+        QTest::newRow("320 kbit/s, 320x240") << 320 << 320 << 240 << 1;
+        QTest::newRow("468 kbit/s, 480x360") << 468 << 480 << 360 << 0;
+        QTest::newRow("768 kbit/s, 640x480") << 768 << 640 << 480 << 0;
+        QTest::newRow("1600 kbit/s, 800x600") << 1600 << 800 << 600 << 0;
     }
 
     void videoEncoderSettings()
     {
         QFETCH(int, kbps);
+        QFETCH(int, width);
+        QFETCH(int, height);
+        QFETCH(int, trellis);
         EncoderOptions o;
         o.videoKbps = kbps;
+        o.width = width;
+        o.height = height;
         const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_FLV1);
         QVERIFY(codec);
         AVCodecContext* e = avcodec_alloc_context3(codec);
@@ -269,9 +282,12 @@ private slots:
         int64_t lmin = 0;
         QCOMPARE(av_opt_get_int(e->priv_data, "lmin", 0, &lmin), 0);
         QCOMPARE(lmin, int64_t(FF_QP2LAMBDA));
-        QVERIFY(e->gop_size >= 12 && e->gop_size <= 2 * o.frameRate);
-        e->width = 320;
-        e->height = 240;
+        // A keyframe every 2 seconds.
+        QCOMPARE(e->gop_size, 2 * o.frameRate);
+        QVERIFY(e->flags & AV_CODEC_FLAG_4MV);
+        QCOMPARE(e->trellis, trellis);
+        e->width = width;
+        e->height = height;
         e->pix_fmt = AV_PIX_FMT_YUV420P;
         e->time_base = {1, o.frameRate};
         QCOMPARE(avcodec_open2(e, codec, nullptr), 0);
