@@ -170,8 +170,9 @@ void encode(int argc, char** argv)
     const mode_t mode = outputMode(options.output);
     const VideoRate rate = windowWanted() ? encodeWithWindow(argc, argv, options, mode, mustAsk)
                                           : encodeInTerminal(options, mode, mustAsk);
-    // A file that misses the chosen rate says so, rather than passing for what was asked.
-    if (const std::string notice = rateNotice(rate); !notice.empty())
+    // A file that misses the chosen rate says so to the user in a terminal, rather than passing
+    // for what was asked; started by the desktop program or a script, a success stays silent.
+    if (const std::string notice = rateNotice(rate); !notice.empty() && isatty(STDERR_FILENO))
         std::cerr << "ffmpeg: " << notice << "\n";
 }
 
