@@ -28,6 +28,8 @@ test=(
     xfsprogs e2fsprogs
     # the desktop checks: a window manager, a session bus, AT-SPI, X from Python, a cursor theme
     openbox dbus-daemon at-spi2-core python3-pyatspi python3-xlib adwaita-icon-theme
+    # bench/quality.sh: photographs to pan and zoom, a font for its screen content
+    mate-backgrounds fonts-dejavu-core
 )
 # Making and checking the package.
 package=(

@@ -1,7 +1,9 @@
 // Our encoder: its option dialect, and real encodes of sources made by Debian's ffmpeg,
 // checked with ffprobe.
+#include "Encoder.h"
 #include "EncoderOptions.h"
 #include "Errors.h"
+#include "Transcoder.h"
 
 #include "../fakes/RunProgram.h"
 
@@ -14,8 +16,15 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QScopeGuard>
+
 #include <algorithm>
 #include <csignal>
+#include <numeric>
+
+extern "C" {
+#include <libavutil/opt.h>
+}
 
 using namespace quillora::encoder;
 
@@ -44,6 +53,35 @@ QJsonObject stream(const QJsonObject& probed, const QString& type)
 {
     return probedStream(probed, type);
 }
+
+// The sizes of a file's video packets, in bits, in the order they are stored.
+QList<qint64> videoPacketBits(const QString& file)
+{
+    const ProgramRun r =
+        runProgram("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                               "packet=size", "-of", "csv=p=0", file});
+    QList<qint64> bits;
+    for (const QString& line : r.out.split('\n', Qt::SkipEmptyParts))
+        bits << line.trimmed().toLongLong() * 8;
+    return bits;
+}
+
+// Ten seconds that are hard to fit into a low rate in two different ways: sharp moving
+// patterns, and the same under heavy grain. The command line's defaults miss the rate on both
+// by 15% to 50%.
+void addRateRows()
+{
+    QTest::addColumn<QString>("clip");
+    QTest::addColumn<QString>("filters");
+    QTest::addColumn<int>("kbps");
+    QTest::addColumn<QString>("size");
+    for (const auto& [clip, filters] :
+         {std::pair{"patterns", "testsrc2=size=352x288:rate=25"},
+          std::pair{"grain", "testsrc2=size=352x288:rate=25,noise=alls=30:allf=t"}}) {
+        QTest::addRow("%s, 160x120 at 160k", clip) << clip << filters << 160 << "160x120";
+        QTest::addRow("%s, 480x360 at 768k", clip) << clip << filters << 768 << "480x360";
+    }
+}
 } // namespace
 
 class TestEncoder : public QObject
@@ -56,6 +94,22 @@ class TestEncoder : public QObject
     QString source(const QString& name, const QStringList& arguments)
     {
         return makeMedia(path(name), arguments);
+    }
+
+    // A rate row's encode, made once for the functions that look at it.
+    QString rateEncode()
+    {
+        QFETCH(QString, clip);
+        QFETCH(QString, filters);
+        QFETCH(int, kbps);
+        QFETCH(QString, size);
+        const QString in = source(clip + ".avi", {"-f", "lavfi", "-i", filters, "-t", "10", "-c:v",
+                                                  "mpeg4", "-q:v", "2"});
+        const QString out = path(QString("%1-%2.flv").arg(clip).arg(kbps));
+        if (!QFile::exists(out))
+            run(encoder(),
+                {"-i", in, "-b", QString("%1kb/s").arg(kbps), "-r", "25", "-s", size, "-an", out});
+        return out;
     }
 
 private slots:
@@ -184,6 +238,130 @@ private slots:
         QCOMPARE(outcome.exitCode, exitCode);
         QCOMPARE(outcome.cancelled, cancelled);
         QCOMPARE(QString::fromStdString(outcome.message), message);
+    }
+
+    // The rate control and quality settings, read back from a context that opens.
+    void videoEncoderSettings_data()
+    {
+        QTest::addColumn<int>("kbps");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        // Rate-distortion optimal quantization where the encoder has time for it.
+        QTest::addColumn<int>("trellis");
+        QTest::newRow("160 kbit/s, 160x120") << 160 << 160 << 120 << 1;
+        QTest::newRow("225 kbit/s, 240x180") << 225 << 240 << 180 << 1;
+        QTest::newRow("320 kbit/s, 320x240") << 320 << 320 << 240 << 1;
+        QTest::newRow("468 kbit/s, 480x360") << 468 << 480 << 360 << 0;
+        QTest::newRow("768 kbit/s, 640x480") << 768 << 640 << 480 << 0;
+        QTest::newRow("1600 kbit/s, 800x600") << 1600 << 800 << 600 << 0;
+    }
+
+    void videoEncoderSettings()
+    {
+        QFETCH(int, kbps);
+        QFETCH(int, width);
+        QFETCH(int, height);
+        QFETCH(int, trellis);
+        EncoderOptions o;
+        o.videoKbps = kbps;
+        o.width = width;
+        o.height = height;
+        const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_FLV1);
+        QVERIFY(codec);
+        AVCodecContext* e = avcodec_alloc_context3(codec);
+        const auto free = qScopeGuard([&] { avcodec_free_context(&e); });
+        configureVideoEncoder(e, o);
+        const int64_t rate = int64_t(kbps) * 1000;
+        QCOMPARE(e->bit_rate, rate);
+        QCOMPARE(e->rc_max_rate, rate);
+        QCOMPARE(e->rc_min_rate, 0); // never padded
+        QCOMPARE(e->rc_buffer_size, 2 * rate);
+        QCOMPARE(e->rc_initial_buffer_occupancy, rate);
+        QVERIFY(e->bit_rate_tolerance <= rate && e->bit_rate_tolerance >= rate / 25);
+        QCOMPARE(e->qmin, 1);
+        QCOMPARE(e->qmax, 31);
+        int64_t lmin = 0;
+        QCOMPARE(av_opt_get_int(e->priv_data, "lmin", 0, &lmin), 0);
+        QCOMPARE(lmin, int64_t(FF_QP2LAMBDA));
+        // A keyframe every 2 seconds.
+        QCOMPARE(e->gop_size, 2 * o.frameRate);
+        QVERIFY(e->flags & AV_CODEC_FLAG_4MV);
+        QCOMPARE(e->trellis, trellis);
+        e->width = width;
+        e->height = height;
+        e->pix_fmt = AV_PIX_FMT_YUV420P;
+        e->time_base = {1, o.frameRate};
+        QCOMPARE(avcodec_open2(e, codec, nullptr), 0);
+    }
+
+    void rateNotice_data()
+    {
+        QTest::addColumn<int>("chosen");
+        QTest::addColumn<qint64>("bytes");
+        QTest::addColumn<double>("quantizer");
+        QTest::addColumn<QString>("notice");
+        // 250 frames at 25 fps: 10 seconds.
+        QTest::newRow("on the rate") << 160 << qint64(200000) << 8.0 << "";
+        QTest::newRow("5% above") << 160 << qint64(210000) << 8.0 << "";
+        QTest::newRow("5% below") << 160 << qint64(190000) << 8.0 << "";
+        QTest::newRow("above") << 160 << qint64(225000) << 20.0
+                               << "video 180 kbit/s, 13% above the chosen 160 kbit/s";
+        QTest::newRow("above at the coarsest quantizer")
+            << 160 << qint64(300000) << 31.0
+            << "video 240 kbit/s, 50% above the chosen 160 kbit/s: the picture needs more even "
+               "at the coarsest quantizer";
+        QTest::newRow("below at the finest quantizer")
+            << 468 << qint64(100000) << 1.2
+            << "video 80 kbit/s, 83% below the chosen 468 kbit/s: the picture needs less even at "
+               "the finest quantizer";
+        QTest::newRow("below") << 468 << qint64(500000) << 4.0
+                               << "video 400 kbit/s, 15% below the chosen 468 kbit/s";
+    }
+
+    void rateNotice()
+    {
+        QFETCH(int, chosen);
+        QFETCH(qint64, bytes);
+        QFETCH(double, quantizer);
+        QFETCH(QString, notice);
+        VideoRate rate;
+        rate.chosenKbps = chosen;
+        rate.bytes = bytes;
+        rate.frames = 250;
+        rate.quantizers = quantizer * 250;
+        QCOMPARE(QString::fromStdString(quillora::encoder::rateNotice(rate)), notice);
+        QCOMPARE(quillora::encoder::rateNotice(VideoRate{}), std::string());
+    }
+
+    // The video's average over the file keeps to the chosen rate.
+    void bitrateKeepsToTheChoice_data() { addRateRows(); }
+
+    void bitrateKeepsToTheChoice()
+    {
+        QFETCH(int, kbps);
+        const QList<qint64> bits = videoPacketBits(rateEncode());
+        QCOMPARE(bits.size(), 250);
+        const double reached = std::accumulate(bits.begin(), bits.end(), 0.0) / 1000 / 10;
+        QVERIFY2(qAbs(reached - kbps) <= 0.05 * kbps,
+                 qPrintable(QString("%1 kbit/s for %2").arg(reached).arg(kbps)));
+    }
+
+    // A player that fills a 2-second buffer at the chosen rate, and starts once it holds one
+    // second, never runs dry: the leaky bucket over the packets never goes below empty.
+    void streamFitsItsBuffer_data() { addRateRows(); }
+
+    void streamFitsItsBuffer()
+    {
+        QFETCH(int, kbps);
+        const QList<qint64> bits = videoPacketBits(rateEncode());
+        QVERIFY(!bits.isEmpty());
+        const double rate = kbps * 1000.0, size = 2 * rate;
+        double held = rate;
+        for (qsizetype i = 0; i < bits.size(); ++i) {
+            held -= double(bits[i]);
+            QVERIFY2(held >= 0, qPrintable(QString("underflow at frame %1").arg(i)));
+            held = std::min(held + rate / 25, size);
+        }
     }
 
     void refusesBadCommandLines_data()

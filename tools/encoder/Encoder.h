@@ -7,6 +7,10 @@
 
 namespace quillora::encoder {
 
+// The Sorenson H.263 encoder's rate control and quality settings for these options, on a
+// context allocated for that codec and not yet opened.
+void configureVideoEncoder(AVCodecContext* context, const EncoderOptions& options);
+
 // One output stream's encoder: Sorenson H.263 video or MP3 audio, at the chosen settings.
 class Encoder
 {
@@ -24,6 +28,8 @@ public:
 
     const AVCodecContext* context() const { return m_context.get(); }
     AVRational timeBase() const { return m_context->time_base; }
+    // What came out so far: the bitrate and the quantizers.
+    const VideoRate& rate() const { return m_rate; }
 
 private:
     explicit Encoder(CodecPtr context) : m_context(std::move(context)) {}
@@ -31,6 +37,7 @@ private:
     CodecPtr m_context;
     int m_streamIndex = 0;
     AVRational m_outputTimeBase{1, 1000};
+    VideoRate m_rate;
 };
 
 } // namespace quillora::encoder

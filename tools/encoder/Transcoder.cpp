@@ -8,6 +8,7 @@
 #include "LongStills.h"
 #include "Muxer.h"
 
+#include <cmath>
 #include <cstdio>
 #include <future>
 #include <optional>
@@ -63,9 +64,14 @@ struct VideoEncodeWorker
 {
     Encoder encoder;
     PacketStage& muxer;
+    std::promise<VideoRate> rate;
 
     void consume(FramePtr frame) { encoder.send(frame.get(), pass()); }
-    void drain() { encoder.send(nullptr, pass()); }
+    void drain()
+    {
+        encoder.send(nullptr, pass());
+        rate.set_value(encoder.rate());
+    }
     Encoder::PacketSink pass()
     {
         return [this](PacketPtr packet) { muxer.push(std::move(packet)); };
@@ -182,7 +188,9 @@ public:
 
         m_muxStage.start(MuxWorker{std::move(muxer)});
         if (videoEncoder) {
-            m_videoEncodeStage.start(VideoEncodeWorker{std::move(*videoEncoder), m_muxStage});
+            VideoEncodeWorker worker{std::move(*videoEncoder), m_muxStage, {}};
+            m_videoRate = worker.rate.get_future();
+            m_videoEncodeStage.start(std::move(worker));
             m_videoFilterStage.start(
                 VideoFilterWorker{std::move(*videoGraph), std::move(*stills), m_videoEncodeStage});
         }
@@ -213,7 +221,7 @@ public:
     Pipeline(const Pipeline&) = delete;
     Pipeline& operator=(const Pipeline&) = delete;
 
-    void run()
+    VideoRate run()
     {
         const AVStream* video = m_input.video();
         const AVStream* audio = m_input.audio();
@@ -232,11 +240,13 @@ public:
             av_packet_unref(packet.get());
         }
         std::vector<DecodeSummary> streams;
+        VideoRate rate;
         if (video) {
             m_videoDecoder->send(nullptr, toVideoFilter());
             m_videoFilterStage.finish();
             m_videoEncodeStage.finish();
             streams.push_back(m_videoDecoder->summary());
+            rate = m_videoRate.get();
         }
         if (audio) {
             m_audioStage.finish();
@@ -250,6 +260,7 @@ public:
                               "video file");
         checkComplete(streams, m_input.duration());
         m_muxStage.finish();
+        return rate;
     }
 
 private:
@@ -275,6 +286,7 @@ private:
     const std::atomic<bool>& m_cancel;
     std::optional<Decoder> m_videoDecoder;
     std::future<DecodeSummary> m_audioSummary;
+    std::future<VideoRate> m_videoRate;
     // Declared last: they stop before anything they use is destroyed.
     PacketStage m_muxStage{32, m_cancel};
     FrameStage m_videoEncodeStage{8, m_cancel};
@@ -284,12 +296,33 @@ private:
 
 } // namespace
 
-void transcode(const EncoderOptions& options, int outputFd, const std::atomic<bool>& cancel,
-               const ProgressCallback& progress)
+std::string rateNotice(const VideoRate& rate)
+{
+    const double reached = rate.reachedKbps();
+    if (!rate.frames || !rate.chosenKbps ||
+        std::abs(reached - rate.chosenKbps) <= 0.05 * rate.chosenKbps)
+        return {};
+    const bool above = reached > rate.chosenKbps;
+    const int percent =
+        int(std::lround(std::abs(reached - rate.chosenKbps) * 100 / rate.chosenKbps));
+    std::string line = "video " + std::to_string(std::lround(reached)) + " kbit/s, " +
+                       std::to_string(percent) + "% " + (above ? "above" : "below") +
+                       " the chosen " + std::to_string(rate.chosenKbps) + " kbit/s";
+    // Within a step of the codec's limits on average, it could have done no better.
+    const double q = rate.meanQuantizer();
+    if (above && q >= 30)
+        line += ": the picture needs more even at the coarsest quantizer";
+    else if (!above && q > 0 && q <= 2)
+        line += ": the picture needs less even at the finest quantizer";
+    return line;
+}
+
+VideoRate transcode(const EncoderOptions& options, int outputFd, const std::atomic<bool>& cancel,
+                    const ProgressCallback& progress)
 {
     // Our one line says what went wrong; the libraries' own diagnostics would bury it.
     av_log_set_level(AV_LOG_FATAL);
-    Pipeline(options, outputFd, cancel, progress).run();
+    return Pipeline(options, outputFd, cancel, progress).run();
 }
 
 } // namespace quillora::encoder

@@ -4,18 +4,40 @@
 #include "Errors.h"
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <string>
 
 namespace quillora::encoder {
+
+// How the video's bitrate came out against the one chosen.
+struct VideoRate
+{
+    int chosenKbps = 0;
+    int frameRate = 25;
+    int64_t bytes = 0;
+    int64_t frames = 0;
+    // The quantizers of the frames (1 finest, 31 coarsest), added up.
+    double quantizers = 0;
+
+    [[nodiscard]] double reachedKbps() const
+    {
+        return frames ? double(bytes) * 8 / 1000 / (double(frames) / frameRate) : 0;
+    }
+    [[nodiscard]] double meanQuantizer() const { return frames ? quantizers / double(frames) : 0; }
+};
+
+// The line that tells the user the video missed the chosen rate by more than 5%, and why when
+// the codec could do no better; empty when it kept to the rate, or there is no video.
+std::string rateNotice(const VideoRate& rate);
 
 // Seconds of the source done so far and in all (0 when the source does not say).
 using ProgressCallback = std::function<void(double done, double total)>;
 
 // Decodes the source and writes an FLV (Sorenson H.263 and MP3) to the open, seekable file
 // `outputFd` (which the caller owns and puts in place). Throws Cancelled soon after `cancel`
-// becomes true, and EncodeError when the encode fails.
-void transcode(const EncoderOptions& options, int outputFd, const std::atomic<bool>& cancel,
-               const ProgressCallback& progress);
+// becomes true, and EncodeError when the encode fails. Returns how the video's rate came out.
+VideoRate transcode(const EncoderOptions& options, int outputFd, const std::atomic<bool>& cancel,
+                    const ProgressCallback& progress);
 
 } // namespace quillora::encoder

@@ -80,22 +80,24 @@ const char* usage =
 
 // The encode itself: into an unnamed file beside the output, put in place only when complete,
 // so a failure, a cancel or a kill leaves no partial file and the old one untouched.
-void encodeSafely(const EncoderOptions& options, mode_t mode, const ProgressCallback& progress)
+VideoRate encodeSafely(const EncoderOptions& options, mode_t mode, const ProgressCallback& progress)
 {
     quillora::flv::SafeOutput output(options.output, mode);
     encoding = true;
+    VideoRate rate;
     try {
-        transcode(options, output.fd(), cancelRequested, progress);
+        rate = transcode(options, output.fd(), cancelRequested, progress);
     } catch (...) {
         encoding = false;
         throw;
     }
     encoding = false;
     output.commit();
+    return rate;
 }
 
-void encodeWithWindow(int argc, char** argv, const EncoderOptions& options, mode_t mode,
-                      bool mustAsk)
+VideoRate encodeWithWindow(int argc, char** argv, const EncoderOptions& options, mode_t mode,
+                           bool mustAsk)
 {
     quillora::platform::silenceRuntimeDirNotice();
     QApplication application(argc, argv);
@@ -105,11 +107,14 @@ void encodeWithWindow(int argc, char** argv, const EncoderOptions& options, mode
         throw NotReplaced("not replaced");
     ProgressWindow window(QString::fromStdString(options.input),
                           QString::fromStdString(options.output), cancelRequested);
-    encodeInWindow(
-        window, [&](const ProgressCallback& progress) { encodeSafely(options, mode, progress); });
+    VideoRate rate;
+    encodeInWindow(window, [&](const ProgressCallback& progress) {
+        rate = encodeSafely(options, mode, progress);
+    });
+    return rate;
 }
 
-void encodeInTerminal(const EncoderOptions& options, mode_t mode, bool mustAsk)
+VideoRate encodeInTerminal(const EncoderOptions& options, mode_t mode, bool mustAsk)
 {
     if (mustAsk) {
         if (!isatty(STDIN_FILENO))
@@ -123,8 +128,9 @@ void encodeInTerminal(const EncoderOptions& options, mode_t mode, bool mustAsk)
     }
     const bool showProgress = isatty(STDERR_FILENO);
     ProgressThrottle throttle;
+    VideoRate rate;
     try {
-        encodeSafely(options, mode, [&](double done, double total) {
+        rate = encodeSafely(options, mode, [&](double done, double total) {
             if (showProgress && throttle.due())
                 std::fprintf(stderr, "\r%s   ",
                              qPrintable(progressText(throttle.elapsed() / 1000.0, done, total)));
@@ -136,6 +142,7 @@ void encodeInTerminal(const EncoderOptions& options, mode_t mode, bool mustAsk)
     }
     if (showProgress)
         std::cerr << "\n";
+    return rate;
 }
 
 void encode(int argc, char** argv)
@@ -161,10 +168,12 @@ void encode(int argc, char** argv)
     const bool mustAsk = !options.overwrite && ::access(options.output.c_str(), F_OK) == 0;
     // Before the window's threads, and the encode's, start.
     const mode_t mode = outputMode(options.output);
-    if (windowWanted())
-        encodeWithWindow(argc, argv, options, mode, mustAsk);
-    else
-        encodeInTerminal(options, mode, mustAsk);
+    const VideoRate rate = windowWanted() ? encodeWithWindow(argc, argv, options, mode, mustAsk)
+                                          : encodeInTerminal(options, mode, mustAsk);
+    // A file that misses the chosen rate says so to the user in a terminal, rather than passing
+    // for what was asked; started by the desktop program or a script, a success stays silent.
+    if (const std::string notice = rateNotice(rate); !notice.empty() && isatty(STDERR_FILENO))
+        std::cerr << "ffmpeg: " << notice << "\n";
 }
 
 } // namespace
