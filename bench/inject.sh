@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Times metadata injection on a generated 128 MB, 600 s FLV (Sorenson H.263 + MP3), side by
-# side, on the filesystem of the temporary folder and, where this machine can mount one (root,
-# mkfs.xfs, a loop device), on an XFS image with reflink: cp as the floor (a real copy), cp and
-# a flush of the copy (sync -d, as ours flushes before it replaces), cp --reflink where the
-# filesystem shares blocks, yamdi, flvmeta -U, and our flvtool2 -U in place and to a new file;
-# in place, also the same update by hand (cp, sync -d, mv over the original), which deletes the
-# old file as ours does.
+# side, on the filesystem of the temporary folder and, where this machine can mount images
+# (root, a loop device), on an ext4 image made with mkfs.ext4's defaults (a journal, no
+# discard: what an installer makes) and an XFS image with reflink (mkfs.xfs). The images sit on
+# loop devices with direct I/O, so a flush waits for the disk under them, as on a real one.
+# Rows: cp as the floor (a real copy), cp and a flush of the copy (sync -d, as ours flushes
+# before it replaces), cp --reflink where the filesystem shares blocks, yamdi, flvmeta -U, and
+# our flvtool2 -U in place and to a new file; in place, also the same update by hand (cp,
+# sync -d, mv over the original), which deletes the old file as ours does, and rm of a flushed
+# copy alone, which is what that deletion costs on the filesystem.
 # Each figure is the median of RUNS runs with a warm cache: wall time, peak memory (GNU time),
 # the ratio to cp + sync and, on XFS, the new blocks that ours took (df before and after).
 # Usage: bench/inject.sh [RUNS=5]
@@ -15,10 +18,13 @@ runs=${1:-5}
 ours=$PWD/build/bin/flvtool2
 [ -x "$ours" ] || bash scripts/build.sh
 work=$(mktemp -d)
-loop=
+loops=()
 cleanup() {
-    mountpoint -q "$work/xfs" 2>/dev/null && umount "$work/xfs"
-    [ -n "$loop" ] && losetup -d "$loop"
+    local fs
+    for fs in ext4 xfs; do
+        mountpoint -q "$work/$fs" 2>/dev/null && umount "$work/$fs"
+    done
+    for loop in "${loops[@]}"; do losetup -d "$loop"; done
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -61,7 +67,8 @@ bench() {
     cp "$work/in.flv" "$dir/in.flv"
     sync -f "$dir"
     echo
-    echo "On $(findmnt -n -o FSTYPE -T "$dir") ($(findmnt -n -o SOURCE -T "$dir"), $(stat -f -c %S "$dir")-byte blocks):"
+    echo "On $(findmnt -n -o FSTYPE -T "$dir") ($(findmnt -n -o SOURCE -T "$dir"), $(stat -f -c %S "$dir")-byte blocks," \
+        "mounted $(findmnt -n -o OPTIONS -T "$dir")):"
     # Each command writes a fresh file, as it would for a new recording.
     fresh() { rm -f "$dir/out.flv"; }
     # A recording to update in place: on the disk already, and sharing no blocks.
@@ -96,6 +103,9 @@ bench() {
     row "cp + sync -d + mv" "$by_hand" "$m" "$floor"
     read -r t m < <(timed recording "$ours" -U "$dir/out.flv")
     row "flvtool2 -U (in place)" "$t" "$m" "$floor"
+    local gone
+    read -r gone m < <(timed recording rm "$dir/out.flv")
+    row "rm of the old file" "$gone" "$m" "$floor"
     echo "  ours in place / (cp + sync -d): $(printf '%.2f' "$(echo "$t / $floor" | bc -l)")x," \
         "/ (cp + sync -d + mv): $(printf '%.2f' "$(echo "$t / $by_hand" | bc -l)")x"
     # What the new file takes, to a new file and in place.
@@ -119,14 +129,28 @@ bench() {
 mkdir "$work/here"
 bench "$work/here"
 
-if [ "$(id -u)" != 0 ] || ! command -v mkfs.xfs >/dev/null || [ ! -e /dev/loop-control ]; then
+if [ "$(id -u)" != 0 ] || [ ! -e /dev/loop-control ]; then
     echo
-    echo "No XFS: mounting an image needs root, mkfs.xfs and a loop device."
+    echo "No images: mounting one needs root and a loop device."
     exit 0
 fi
-mkdir "$work/xfs"
-truncate -s 1G "$work/xfs.img"
-mkfs.xfs -q -m reflink=1 "$work/xfs.img"
-loop=$(losetup -f --show "$work/xfs.img")
-mount -t xfs "$loop" "$work/xfs"
+# image FSTYPE MKFS...: a 1 GB image made by MKFS, mounted on $work/FSTYPE.
+image() {
+    local fs=$1 loop
+    shift
+    truncate -s 1G "$work/$fs.img"
+    "$@" "$work/$fs.img" >/dev/null
+    loop=$(losetup -f --show --direct-io=on "$work/$fs.img")
+    loops+=("$loop")
+    mkdir "$work/$fs"
+    mount -t "$fs" "$loop" "$work/$fs"
+}
+image ext4 mkfs.ext4 -q -F
+bench "$work/ext4"
+if ! command -v mkfs.xfs >/dev/null; then
+    echo
+    echo "No XFS: mkfs.xfs (xfsprogs) is missing."
+    exit 0
+fi
+image xfs mkfs.xfs -q -m reflink=1
 bench "$work/xfs"
