@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Drives the real quillora, with the real ffmpeg and flvtool2 beside it in an application
 # folder whose path has a space, on a virtual display, as a user would: Alt+I and a file name
-# typed into the open dialog, Alt+O and a folder, Alt+E, then OK on each message. Checks the
-# FLV with ffprobe and flvmeta, then that a second start is refused while the first runs.
+# typed into the open dialog, Alt+O and a folder, Alt+E, then OK on each message, under
+# openbox. Checks the FLV with ffprobe and flvmeta, then that a second start is refused while
+# the first runs.
 # Usage: real-window.sh BIN_DIR [SCREENSHOT_DIR]
 #
 # Every step waits for what it needs (a window shown and holding the keyboard, a window gone)
@@ -34,6 +35,13 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+
+# A window manager, as users have one: it decorates, places and focuses the windows, and keeps
+# the main window's input when its dialogs close.
+openbox --sm-disable >/dev/null 2>&1 &
+pids+=($!)
+disown $!
+managed() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; }
 
 # Each window that is shown: id, process, geometry and title.
 list_windows() {
@@ -179,6 +187,8 @@ choose() {
     done
     return 1
 }
+
+until_true "$window_deadline" managed || fail "openbox did not start"
 
 ffmpeg -v error -f lavfi -i testsrc=size=352x288:rate=25 -f lavfi -i sine -t 4 \
     -c:v mpeg4 -c:a pcm_s16le "$videos/Summer CLIP.AVI"
