@@ -144,7 +144,7 @@ public:
                 released = at;
             }
         }
-        if (m_scan.tagCount == 0)
+        if (m_scan.file.tags == 0)
             throw FormatError(at, "the file holds no tags");
         closeRange(m_size);
         return std::move(m_scan);
@@ -173,8 +173,7 @@ private:
         if (toUInt32BE(trailer.data()) != tagHeaderSize + dataSize)
             throw FormatError(bodyAt + dataSize, "PreviousTagSize does not match the tag");
 
-        ++m_scan.tagCount;
-        noteTimestamp(timestamp);
+        m_scan.file.note(timestamp, dataSize);
         const std::span<const std::uint8_t> prefix(
             &buffer[tagHeaderSize], std::min<std::size_t>(dataSize, want - tagHeaderSize));
         bool keep = true;
@@ -198,16 +197,6 @@ private:
         return end;
     }
 
-    void noteTimestamp(std::uint32_t timestamp)
-    {
-        if (!m_scan.sawTimestamp) {
-            m_scan.firstTimestamp = timestamp;
-            m_scan.sawTimestamp = true;
-        }
-        m_scan.lastTimestamp = std::max(m_scan.lastTimestamp, timestamp);
-        m_scan.lastTagTimestamp = timestamp;
-    }
-
     void video(std::uint64_t at, std::uint64_t bodyAt, std::uint32_t size, std::uint32_t timestamp,
                std::span<const std::uint8_t> prefix)
     {
@@ -218,12 +207,7 @@ private:
         // Video info/command frames carry no picture.
         if (frameType == 5)
             return;
-        if (m_scan.videoTags == 0)
-            m_scan.firstVideoTimestamp = timestamp;
-        ++m_scan.videoTags;
-        m_scan.videoBytes += size;
-        m_scan.videoTagBytes += tagHeaderSize + size;
-        m_scan.lastVideoTimestamp = std::max(m_scan.lastVideoTimestamp, timestamp);
+        m_scan.video.note(timestamp, size);
         m_scan.videoCodec = codec;
 
         const bool avcConfig = codec == Avc && prefix.size() > 1 && prefix[1] == 0;
@@ -237,10 +221,6 @@ private:
             m_scan.keyframes.push_back({timestamp / 1000.0, m_scan.keptBytes});
         if (!avcConfig)
             m_scan.lastVideoIsKeyframe = keyframe;
-        if (timestamp != m_scan.lastVideoTagTimestamp) {
-            m_scan.previousVideoTagTimestamp = m_scan.lastVideoTagTimestamp;
-            m_scan.lastVideoTagTimestamp = timestamp;
-        }
 
         if (!m_scan.dimensions) {
             try {
@@ -256,16 +236,7 @@ private:
 
     void audio(std::uint32_t size, std::uint32_t timestamp, std::span<const std::uint8_t> prefix)
     {
-        if (m_scan.audioTags == 0)
-            m_scan.firstAudioTimestamp = timestamp;
-        ++m_scan.audioTags;
-        m_scan.audioBytes += size;
-        m_scan.audioTagBytes += tagHeaderSize + size;
-        m_scan.lastAudioTimestamp = std::max(m_scan.lastAudioTimestamp, timestamp);
-        if (timestamp != m_scan.lastAudioTagTimestamp) {
-            m_scan.previousAudioTagTimestamp = m_scan.lastAudioTagTimestamp;
-            m_scan.lastAudioTagTimestamp = timestamp;
-        }
+        m_scan.audio.note(timestamp, size);
         if (prefix.empty())
             return;
         m_scan.audioCodec = prefix[0] >> 4;
@@ -414,6 +385,22 @@ void TagHeader::render(std::string& out) const
     appendUInt24BE(out, timestamp & 0xffffff);
     appendUInt8(out, timestamp >> 24);
     appendUInt24BE(out, streamId);
+}
+
+double StreamStats::lastInterval() const
+{
+    return latest > previous ? (latest - previous) / 1000.0 : 0.0;
+}
+
+double StreamStats::end() const
+{
+    const double interval = tags > 1 ? (last - first) / 1000.0 / double(tags - 1) : 0.0;
+    return last / 1000.0 + interval;
+}
+
+double StreamStats::frameRate() const
+{
+    return tags > 1 && last > first ? (tags - 1) * 1000.0 / (last - first) : 0.0;
 }
 
 void EncodedValues::append(std::span<const std::uint8_t> bytes)
