@@ -1,6 +1,7 @@
 #pragma once
 
 #include "flv/Amf0.h"
+#include "flv/ByteSource.h"
 #include "flv/VideoDimensions.h"
 
 #include <algorithm>
@@ -154,8 +155,10 @@ constexpr std::uint64_t keyframeIndexBytes = 18;
 // Whether a scan collects the keyframes and cue points that new metadata needs.
 enum class ScanIndex { Collect, Skip };
 
-// Reads tag headers (and the first bytes of video tags, and script data) from an open file.
-// Throws FormatError naming the offset of the first problem.
+// Reads tag headers (and the first bytes of video tags, and script data). Throws FormatError
+// naming the offset of the first problem, and std::system_error for a failure to read.
+[[nodiscard]] FlvScan scanFlv(ByteSource& file, ScanIndex index = ScanIndex::Collect);
+// The same for an open file of `fileSize` bytes.
 [[nodiscard]] FlvScan scanFlv(int fd, std::uint64_t fileSize, ScanIndex index = ScanIndex::Collect);
 
 } // namespace quillora::flv
