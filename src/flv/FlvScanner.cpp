@@ -3,12 +3,6 @@
 #include "flv/Bytes.h"
 
 #include <array>
-#include <cerrno>
-#include <cstring>
-#include <limits>
-#include <sys/mman.h>
-#include <system_error>
-#include <unistd.h>
 
 namespace quillora::flv {
 
@@ -22,107 +16,11 @@ constexpr std::size_t videoPrefix = 32;
 // How far the scan goes before the pages behind it leave our memory.
 constexpr std::uint64_t releaseStep = 1u << 20;
 
-// Random access to the file being scanned. Mapped, the scan touches only the pages that hold
-// tag headers and makes no system call per tag; where mapping fails it reads with pread.
-class FileView
-{
-public:
-    FileView(int fd, std::uint64_t size)
-        : m_fd(fd), m_size(size), m_pageSize(static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE)))
-    {
-        if (size == 0 || size > std::numeric_limits<std::size_t>::max())
-            return;
-        void* map = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_PRIVATE, fd, 0);
-        if (map != MAP_FAILED)
-            m_map = static_cast<const std::uint8_t*>(map);
-    }
-    ~FileView()
-    {
-        if (m_map)
-            ::munmap(const_cast<std::uint8_t*>(m_map), static_cast<std::size_t>(m_size));
-    }
-    FileView(const FileView&) = delete;
-    FileView& operator=(const FileView&) = delete;
-
-    // Callers stay within the file size they were given. Small reads, as of tag headers, come
-    // from a window read ahead: one system call for many tags, and no page of the file mapped
-    // (in a virtual machine, a page fault costs far more than copying the page).
-    void read(std::uint64_t offset, std::uint8_t* buffer, std::size_t length)
-    {
-        if (length > windowSize / 2) {
-            readFile(offset, buffer, length);
-            return;
-        }
-        if (offset < m_windowAt || offset + length > m_windowAt + m_windowLength) {
-            m_window.resize(windowSize);
-            m_windowAt = offset;
-            m_windowLength = static_cast<std::size_t>(
-                std::min<std::uint64_t>(windowSize, m_size > offset ? m_size - offset : 0));
-            readFile(offset, m_window.data(), m_windowLength);
-        }
-        std::memcpy(buffer, m_window.data() + (offset - m_windowAt), length);
-    }
-
-    // The bytes in place where the file is mapped, else read into a buffer that the next call
-    // reuses.
-    std::span<const std::uint8_t> bytes(std::uint64_t offset, std::uint32_t length)
-    {
-        if (m_map)
-            return {m_map + offset, length};
-        m_buffer.resize(length);
-        if (length)
-            readFile(offset, m_buffer.data(), length);
-        return m_buffer;
-    }
-
-    // The pages from the one holding `begin` to the one before the page holding `end` leave our
-    // memory; they stay in the page cache, and a read maps them again. Readers that go forward
-    // call it for what lies behind them, which keeps the peak small however large the file or
-    // a tag.
-    void release(std::uint64_t begin, std::uint64_t end)
-    {
-        begin -= begin % m_pageSize;
-        end -= end % m_pageSize;
-        if (m_map && end > begin)
-            ::madvise(const_cast<std::uint8_t*>(m_map) + begin,
-                      static_cast<std::size_t>(end - begin), MADV_DONTNEED);
-    }
-
-private:
-    static constexpr std::size_t windowSize = 128u << 10;
-
-    void readFile(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) const
-    {
-        while (length > 0) {
-            const ssize_t n = ::pread(m_fd, buffer, length, static_cast<off_t>(offset));
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                throw std::system_error(errno, std::generic_category(), "read");
-            }
-            if (n == 0)
-                throw FormatError(offset, "file ends early");
-            buffer += n;
-            offset += static_cast<std::uint64_t>(n);
-            length -= static_cast<std::size_t>(n);
-        }
-    }
-
-    int m_fd;
-    std::uint64_t m_size;
-    std::uint64_t m_pageSize;
-    const std::uint8_t* m_map = nullptr;
-    std::vector<std::uint8_t> m_buffer;
-    std::vector<std::uint8_t> m_window;
-    std::uint64_t m_windowAt = 0;
-    std::size_t m_windowLength = 0;
-};
-
 class Scanner
 {
 public:
-    Scanner(int fd, std::uint64_t fileSize, ScanIndex index)
-        : m_file(fd, fileSize), m_size(fileSize), m_collectIndex(index == ScanIndex::Collect)
+    Scanner(ByteSource& file, ScanIndex index)
+        : m_file(file), m_size(file.size()), m_collectIndex(index == ScanIndex::Collect)
     {}
 
     FlvScan run()
@@ -144,7 +42,7 @@ public:
                 released = at;
             }
         }
-        if (m_scan.tagCount == 0)
+        if (m_scan.file.tags == 0)
             throw FormatError(at, "the file holds no tags");
         closeRange(m_size);
         return std::move(m_scan);
@@ -173,8 +71,7 @@ private:
         if (toUInt32BE(trailer.data()) != tagHeaderSize + dataSize)
             throw FormatError(bodyAt + dataSize, "PreviousTagSize does not match the tag");
 
-        ++m_scan.tagCount;
-        noteTimestamp(timestamp);
+        m_scan.file.note(timestamp, dataSize);
         const std::span<const std::uint8_t> prefix(
             &buffer[tagHeaderSize], std::min<std::size_t>(dataSize, want - tagHeaderSize));
         bool keep = true;
@@ -198,16 +95,6 @@ private:
         return end;
     }
 
-    void noteTimestamp(std::uint32_t timestamp)
-    {
-        if (!m_scan.sawTimestamp) {
-            m_scan.firstTimestamp = timestamp;
-            m_scan.sawTimestamp = true;
-        }
-        m_scan.lastTimestamp = std::max(m_scan.lastTimestamp, timestamp);
-        m_scan.lastTagTimestamp = timestamp;
-    }
-
     void video(std::uint64_t at, std::uint64_t bodyAt, std::uint32_t size, std::uint32_t timestamp,
                std::span<const std::uint8_t> prefix)
     {
@@ -218,12 +105,7 @@ private:
         // Video info/command frames carry no picture.
         if (frameType == 5)
             return;
-        if (m_scan.videoTags == 0)
-            m_scan.firstVideoTimestamp = timestamp;
-        ++m_scan.videoTags;
-        m_scan.videoBytes += size;
-        m_scan.videoTagBytes += tagHeaderSize + size;
-        m_scan.lastVideoTimestamp = std::max(m_scan.lastVideoTimestamp, timestamp);
+        m_scan.video.note(timestamp, size);
         m_scan.videoCodec = codec;
 
         const bool avcConfig = codec == Avc && prefix.size() > 1 && prefix[1] == 0;
@@ -237,10 +119,6 @@ private:
             m_scan.keyframes.push_back({timestamp / 1000.0, m_scan.keptBytes});
         if (!avcConfig)
             m_scan.lastVideoIsKeyframe = keyframe;
-        if (timestamp != m_scan.lastVideoTagTimestamp) {
-            m_scan.previousVideoTagTimestamp = m_scan.lastVideoTagTimestamp;
-            m_scan.lastVideoTagTimestamp = timestamp;
-        }
 
         if (!m_scan.dimensions) {
             try {
@@ -256,16 +134,7 @@ private:
 
     void audio(std::uint32_t size, std::uint32_t timestamp, std::span<const std::uint8_t> prefix)
     {
-        if (m_scan.audioTags == 0)
-            m_scan.firstAudioTimestamp = timestamp;
-        ++m_scan.audioTags;
-        m_scan.audioBytes += size;
-        m_scan.audioTagBytes += tagHeaderSize + size;
-        m_scan.lastAudioTimestamp = std::max(m_scan.lastAudioTimestamp, timestamp);
-        if (timestamp != m_scan.lastAudioTagTimestamp) {
-            m_scan.previousAudioTagTimestamp = m_scan.lastAudioTagTimestamp;
-            m_scan.lastAudioTagTimestamp = timestamp;
-        }
+        m_scan.audio.note(timestamp, size);
         if (prefix.empty())
             return;
         m_scan.audioCodec = prefix[0] >> 4;
@@ -362,7 +231,7 @@ private:
         m_openRange = false;
     }
 
-    FileView m_file;
+    ByteSource& m_file;
     std::uint64_t m_size;
     bool m_collectIndex;
     FlvScan m_scan;
@@ -416,6 +285,22 @@ void TagHeader::render(std::string& out) const
     appendUInt24BE(out, streamId);
 }
 
+double StreamStats::lastInterval() const
+{
+    return latest > previous ? (latest - previous) / 1000.0 : 0.0;
+}
+
+double StreamStats::end() const
+{
+    const double interval = tags > 1 ? (last - first) / 1000.0 / double(tags - 1) : 0.0;
+    return last / 1000.0 + interval;
+}
+
+double StreamStats::frameRate() const
+{
+    return tags > 1 && last > first ? (tags - 1) * 1000.0 / (last - first) : 0.0;
+}
+
 void EncodedValues::append(std::span<const std::uint8_t> bytes)
 {
     constexpr std::size_t pieceSize = 1u << 20;
@@ -430,9 +315,15 @@ void EncodedValues::append(std::span<const std::uint8_t> bytes)
     }
 }
 
+FlvScan scanFlv(ByteSource& file, ScanIndex index)
+{
+    return Scanner(file, index).run();
+}
+
 FlvScan scanFlv(int fd, std::uint64_t fileSize, ScanIndex index)
 {
-    return Scanner(fd, fileSize, index).run();
+    FileSource file(fd, fileSize);
+    return scanFlv(file, index);
 }
 
 } // namespace quillora::flv

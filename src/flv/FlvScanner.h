@@ -1,8 +1,10 @@
 #pragma once
 
 #include "flv/Amf0.h"
+#include "flv/ByteSource.h"
 #include "flv/VideoDimensions.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <optional>
@@ -80,25 +82,53 @@ private:
     std::uint64_t m_size = 0;
 };
 
+// What the scan learns about a run of tags: one stream's, or every tag of the file.
+struct StreamStats
+{
+    std::uint64_t tags = 0;
+    std::uint64_t bodyBytes = 0;
+    // With their headers, without trailers.
+    std::uint64_t tagBytes = 0;
+    // In milliseconds: the first tag's timestamp and the largest, which need not be the last
+    // tag's, as muxers write streams a little out of step.
+    std::uint32_t first = 0;
+    std::uint32_t last = 0;
+    // The last two distinct timestamps in file order; `latest` is the last tag's.
+    std::uint32_t latest = 0;
+    std::uint32_t previous = 0;
+
+    void note(std::uint32_t timestamp, std::uint32_t dataSize)
+    {
+        if (tags == 0)
+            first = timestamp;
+        ++tags;
+        bodyBytes += dataSize;
+        tagBytes += tagHeaderSize + dataSize;
+        last = std::max(last, timestamp);
+        if (timestamp != latest) {
+            previous = latest;
+            latest = timestamp;
+        }
+    }
+
+    // In seconds: the time between the last two distinct timestamps, and the end of the
+    // stream, its largest timestamp plus one average frame interval.
+    double lastInterval() const;
+    double end() const;
+    // Frames (tags) a second over the stream's span; 0 when it has none.
+    double frameRate() const;
+};
+
 // What one pass over the tag headers learns about a file.
 struct FlvScan
 {
     std::vector<ByteRange> kept;
     std::uint64_t keptBytes = 0;
-    std::uint64_t tagCount = 0;
 
-    std::uint64_t videoTags = 0, audioTags = 0;
-    std::uint64_t videoBytes = 0, audioBytes = 0; // tag bodies
-    // Timestamps in file order: of the last tag, and each stream's last two distinct ones.
-    std::uint32_t lastTagTimestamp = 0;
-    std::uint32_t lastVideoTagTimestamp = 0, previousVideoTagTimestamp = 0;
-    std::uint32_t lastAudioTagTimestamp = 0, previousAudioTagTimestamp = 0;
-    // Tags with their headers, without trailers; script data other than onMetaData.
-    std::uint64_t videoTagBytes = 0, audioTagBytes = 0, dataTagBytes = 0;
-    std::uint32_t firstTimestamp = 0, lastTimestamp = 0;
-    std::uint32_t firstVideoTimestamp = 0, lastVideoTimestamp = 0;
-    std::uint32_t firstAudioTimestamp = 0, lastAudioTimestamp = 0;
-    bool sawTimestamp = false;
+    // Every tag; pictures (not video info frames); audio.
+    StreamStats file, video, audio;
+    // Script data other than onMetaData, tags with their headers, without trailers.
+    std::uint64_t dataTagBytes = 0;
 
     int videoCodec = -1;
     int audioCodec = -1;
@@ -125,8 +155,10 @@ constexpr std::uint64_t keyframeIndexBytes = 18;
 // Whether a scan collects the keyframes and cue points that new metadata needs.
 enum class ScanIndex { Collect, Skip };
 
-// Reads tag headers (and the first bytes of video tags, and script data) from an open file.
-// Throws FormatError naming the offset of the first problem.
+// Reads tag headers (and the first bytes of video tags, and script data). Throws FormatError
+// naming the offset of the first problem, and std::system_error for a failure to read.
+[[nodiscard]] FlvScan scanFlv(ByteSource& file, ScanIndex index = ScanIndex::Collect);
+// The same for an open file of `fileSize` bytes.
 [[nodiscard]] FlvScan scanFlv(int fd, std::uint64_t fileSize, ScanIndex index = ScanIndex::Collect);
 
 } // namespace quillora::flv

@@ -27,26 +27,16 @@ double seconds(std::uint32_t milliseconds)
     return milliseconds / 1000.0;
 }
 
-// Data rates as the common checker (flvmeta) computes them, so that the two agree: tag bodies
-// less one codec byte a tag, in 1024 bits per second, over the last tag's time plus the last
-// frame interval of the audio (or, without audio, the video).
-double checkerRate(std::uint64_t bodyBytes, std::uint64_t tags, const FlvScan& scan)
+// Data rates as the common checker (flvmeta) computes them, so that the two agree: a stream's
+// tag bodies less one codec byte a tag, in 1024 bits per second, over the last tag's time plus
+// the last frame interval of the audio (or, without audio, the video).
+double checkerRate(const StreamStats& stream, const FlvScan& scan)
 {
-    const bool audio = scan.audioTags > 0;
-    const std::uint32_t last = audio ? scan.lastAudioTagTimestamp : scan.lastVideoTagTimestamp;
-    const std::uint32_t previous =
-        audio ? scan.previousAudioTagTimestamp : scan.previousVideoTagTimestamp;
-    const double interval = last > previous ? seconds(last - previous) : 0.0;
-    const double duration = seconds(scan.lastTagTimestamp) + interval;
-    const std::uint64_t payload = bodyBytes > tags ? bodyBytes - tags : 0;
+    const StreamStats& clock = scan.audio.tags > 0 ? scan.audio : scan.video;
+    const double duration = seconds(scan.file.latest) + clock.lastInterval();
+    const std::uint64_t payload =
+        stream.bodyBytes > stream.tags ? stream.bodyBytes - stream.tags : 0;
     return duration > 0 ? payload * 8.0 / 1024.0 / duration : 0.0;
-}
-
-// The end of a stream: its last timestamp plus one average frame interval.
-double streamEnd(std::uint64_t tags, std::uint32_t first, std::uint32_t last)
-{
-    const double interval = tags > 1 ? (last - first) / 1000.0 / double(tags - 1) : 0.0;
-    return seconds(last) + interval;
 }
 
 class File
@@ -176,30 +166,25 @@ void MetadataTag::pad(std::uint64_t bytes)
 AmfProperties MetadataTag::scalars(std::uint64_t ownSize) const
 {
     const FlvScan& scan = m_scan;
-    const bool hasVideo = scan.videoTags > 0;
-    const bool hasAudio = scan.audioTags > 0;
+    const bool hasVideo = scan.video.tags > 0;
+    const bool hasAudio = scan.audio.tags > 0;
     const std::uint64_t firstTagAt = headerSize + previousTagSizeBytes + ownSize;
     const std::uint64_t fileSize = firstTagAt + scan.keptBytes;
 
-    double frameRate = 0;
-    if (hasVideo && scan.videoTags > 1 && scan.lastVideoTimestamp > scan.firstVideoTimestamp)
-        frameRate =
-            (scan.videoTags - 1) * 1000.0 / (scan.lastVideoTimestamp - scan.firstVideoTimestamp);
+    const double frameRate = scan.video.frameRate();
     // The file plays until its last frame, video or audio, has ended.
-    double duration = seconds(scan.lastTimestamp);
+    double duration = seconds(scan.file.last);
     if (hasVideo)
-        duration = std::max(
-            duration, streamEnd(scan.videoTags, scan.firstVideoTimestamp, scan.lastVideoTimestamp));
+        duration = std::max(duration, scan.video.end());
     if (hasAudio)
-        duration = std::max(
-            duration, streamEnd(scan.audioTags, scan.firstAudioTimestamp, scan.lastAudioTimestamp));
+        duration = std::max(duration, scan.audio.end());
 
     Properties p;
     p.emplace_back("hasMetadata", AmfValue::makeBoolean(true));
     p.emplace_back("hasVideo", AmfValue::makeBoolean(hasVideo));
     p.emplace_back("hasAudio", AmfValue::makeBoolean(hasAudio));
     p.emplace_back("duration", AmfValue::makeNumber(duration));
-    p.emplace_back("lasttimestamp", AmfValue::makeNumber(seconds(scan.lastTimestamp)));
+    p.emplace_back("lasttimestamp", AmfValue::makeNumber(seconds(scan.file.last)));
     if (hasVideo) {
         if (!scan.keyframes.empty()) {
             p.emplace_back("lastkeyframetimestamp",
@@ -214,24 +199,22 @@ AmfProperties MetadataTag::scalars(std::uint64_t ownSize) const
         }
         if (frameRate > 0)
             p.emplace_back("framerate", AmfValue::makeNumber(std::round(frameRate * 1000) / 1000));
-        p.emplace_back("videodatarate",
-                       AmfValue::makeNumber(checkerRate(scan.videoBytes, scan.videoTags, scan)));
+        p.emplace_back("videodatarate", AmfValue::makeNumber(checkerRate(scan.video, scan)));
         p.emplace_back("videocodecid", AmfValue::makeNumber(scan.videoCodec));
-        p.emplace_back("videosize", AmfValue::makeNumber(double(scan.videoTagBytes)));
+        p.emplace_back("videosize", AmfValue::makeNumber(double(scan.video.tagBytes)));
     }
     if (hasAudio) {
         static constexpr double rates[] = {5500, 11025, 22050, 44100};
         // AAC always says 44 kHz in the tag; the real rate is in its own configuration.
-        p.emplace_back("audiodatarate",
-                       AmfValue::makeNumber(checkerRate(scan.audioBytes, scan.audioTags, scan)));
+        p.emplace_back("audiodatarate", AmfValue::makeNumber(checkerRate(scan.audio, scan)));
         p.emplace_back("audiocodecid", AmfValue::makeNumber(scan.audioCodec));
         p.emplace_back("audiosamplerate", AmfValue::makeNumber(rates[scan.audioRateCode]));
         p.emplace_back("audiosamplesize", AmfValue::makeNumber(scan.audio16Bit ? 16 : 8));
         p.emplace_back("stereo", AmfValue::makeBoolean(scan.stereo));
-        p.emplace_back("audiosize", AmfValue::makeNumber(double(scan.audioTagBytes)));
+        p.emplace_back("audiosize", AmfValue::makeNumber(double(scan.audio.tagBytes)));
         if (hasVideo) {
-            const double delay = scan.firstAudioTimestamp > scan.firstVideoTimestamp
-                                     ? seconds(scan.firstAudioTimestamp - scan.firstVideoTimestamp)
+            const double delay = scan.audio.first > scan.video.first
+                                     ? seconds(scan.audio.first - scan.video.first)
                                      : 0.0;
             p.emplace_back("audiodelay", AmfValue::makeNumber(delay));
         }
@@ -250,7 +233,7 @@ void MetadataTag::render(std::uint64_t ownSize,
                          const std::function<void(std::string_view)>& write) const
 {
     constexpr std::size_t pieceSize = 64u << 10;
-    const bool hasVideo = m_scan.videoTags > 0;
+    const bool hasVideo = m_scan.video.tags > 0;
     const std::uint64_t firstTagAt = headerSize + previousTagSizeBytes + ownSize;
     std::string piece;
     const auto flush = [&](std::size_t atLeast) {
@@ -371,7 +354,7 @@ void injectMetadata(const std::string& input, const std::string& output, double 
     tag.pad(copy.padding);
 
     std::string header;
-    FlvHeader{scan.audioTags > 0, scan.videoTags > 0}.render(header);
+    FlvHeader{scan.audio.tags > 0, scan.video.tags > 0}.render(header);
     appendUInt32BE(header, 0); // PreviousTagSize0
     out.writeAt(0, header.data(), header.size());
     std::uint64_t at = header.size();
