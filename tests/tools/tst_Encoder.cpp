@@ -657,15 +657,25 @@ private slots:
 
     // A picture that stays for long (a paused screen recording, a slide) is held by the next
     // frame's time instead of an hour of copies; the frame after it is a keyframe, so a seek
-    // lands there, and the sound goes on as it was.
+    // lands there, and the sound goes on as it was. MP4 gives the still a duration that lasts
+    // until the next frame; once, that length came back at the end as ten seconds of copies of
+    // the last frame, past the end of the source's video.
+    void longStillsAreHeldNotCopied_data()
+    {
+        QTest::addColumn<QString>("container");
+        QTest::newRow("Matroska") << "mkv";
+        QTest::newRow("MP4") << "mp4";
+    }
+
     void longStillsAreHeldNotCopied()
     {
+        QFETCH(QString, container);
         const QString in =
-            source("paused recording.mkv",
+            source("paused recording." + container,
                    {"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25", "-f", "lavfi", "-i",
                     "sine", "-t", "60", "-vf", "select='lt(t,2)+gt(t,57)',setpts=PTS", "-fps_mode",
                     "vfr", "-c:v", "mpeg4", "-c:a", "aac"});
-        const QString out = path("paused recording.flv");
+        const QString out = path("paused recording " + container + ".flv");
         QCOMPARE(run(encoder(), {"-i", in, "-b", "468kb/s", "-r", "25", "-s", "240x180", "-ar",
                                  "22050Hz", "-ab", "48", "-ac", "1", out}),
                  0);
@@ -689,9 +699,11 @@ private slots:
             std::find_if(times.begin(), times.end(), [](double t) { return t > 50; }) -
             times.begin();
         QVERIFY(after < times.size());
-        // The first frame after the pause is at 57.04 s into the video.
+        // The first frame after the pause is at 57.04 s into the video, and the last one
+        // within a frame of its end.
         QVERIFY2(qAbs(times[after] - times[0] - 57.04) < 0.05,
                  qPrintable(QString::number(times[after] - times[0])));
+        QVERIFY2(times.back() - times[0] < 60.05, qPrintable(QString::number(times.back())));
         QVERIFY(flags[after].startsWith('K'));
         const QJsonObject audio = stream(probe(out), "audio");
         QCOMPARE(audio["codec_name"].toString(), "mp3");

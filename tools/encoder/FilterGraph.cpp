@@ -106,14 +106,21 @@ void FilterGraph::send(AVFrame* frame, int64_t end, const FrameSink& sink)
         configure(
             videoSource(m_width, m_height, m_format, m_sourceTimeBase, frame->sample_aspect_ratio));
     }
-    m_end = std::max(m_end, end);
+    // The stream ends where its last frame does: an earlier frame's length (a still that an
+    // MP4 says lasts until the next picture) ends where the next frame starts, and counted at
+    // the close it would fill the output with copies of the last frame past the source's end.
+    m_end = end;
+    if (frame->pts != AV_NOPTS_VALUE)
+        m_latestSent = std::max(m_latestSent, frame->pts);
     check(av_buffersrc_add_frame_flags(m_source, frame, AV_BUFFERSRC_FLAG_KEEP_REF), "filter");
     pull(sink);
 }
 
 void FilterGraph::close(const FrameSink& sink)
 {
-    check(av_buffersrc_close(m_source, m_end, AV_BUFFERSRC_FLAG_PUSH), "filter flush");
+    // Never before a frame already sent, where damaged timestamps went back.
+    check(av_buffersrc_close(m_source, std::max(m_end, m_latestSent), AV_BUFFERSRC_FLAG_PUSH),
+          "filter flush");
     pull(sink);
 }
 

@@ -44,7 +44,9 @@ private:
     int m_width = 0, m_height = 0, m_format = -1;
     AVRational m_sourceTimeBase{0, 1};
     int m_frameSize = 0;
+    // Where the last frame sent ends, and the latest time a frame was sent for.
     int64_t m_end = 0;
+    int64_t m_latestSent = 0;
     int64_t m_lastPts = AV_NOPTS_VALUE;
 };
 
