@@ -6,6 +6,7 @@
 
 #include <QTest>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -225,6 +226,59 @@ private slots:
             QCOMPARE(placed.startsScene, i > 0 && starts[i] - starts[i - 1] > 10);
         }
         QCOMPARE(end, std::llround(lastEnd[0] * AV_TIME_BASE));
+    }
+
+    // While the sound plays, a held still is sent again every half second, and never where
+    // the source has no sound: a damaged time base with a second of sound gets one copy.
+    // Times in seconds; frames at 0, `next` and just after it.
+    void longStillsRepeatWithSound_data()
+    {
+        QTest::addColumn<double>("next");
+        QTest::addColumn<QList<double>>("sound"); // pieces: begin, length, ...
+        QTest::addColumn<int>("repeats");
+        QTest::addColumn<double>("lastRepeat");
+        QTest::newRow("sound throughout") << 15.0 << QList<double>{0, 16} << 29 << 14.5;
+        QTest::newRow("sound in short pieces")
+            << 15.0 << QList<double>{0, 5, 5, 5, 10, 5.9} << 29 << 14.5;
+        QTest::newRow("sound for the first 5 s") << 15.0 << QList<double>{0, 5} << 9 << 4.5;
+        QTest::newRow("sound with a hole") << 15.0 << QList<double>{0, 3, 12, 4} << 11 << 14.5;
+        QTest::newRow("no sound") << 15.0 << QList<double>{} << 0 << 0.0;
+        QTest::newRow("sound after the still only") << 15.0 << QList<double>{15, 5} << 0 << 0.0;
+        QTest::newRow("a still of 10 s is copied, not repeated")
+            << 10.0 << QList<double>{0, 11} << 0 << 0.0;
+        QTest::newRow("a frame 93 hours late, a second of sound")
+            << 335544.36 << QList<double>{0, 1} << 1 << 0.5;
+    }
+
+    void longStillsRepeatWithSound()
+    {
+        QFETCH(double, next);
+        QFETCH(QList<double>, sound);
+        QFETCH(int, repeats);
+        QFETCH(double, lastRepeat);
+        const auto us = [](double seconds) { return int64_t(std::llround(seconds * 1e6)); };
+        std::vector<int64_t> heard;
+        for (qsizetype i = 0; i + 1 < sound.size(); i += 2)
+            LongStills::noteSound(us(sound[i]), us(sound[i + 1]), heard);
+        LongStills stills({1, 1000000}, {1, 25}, 10);
+        QList<int64_t> sent;
+        const QList<double> starts{0, next, next + 0.04};
+        for (int i = 0; i < 2; ++i) {
+            // The sound comes with the frame after it, as the source is read.
+            const LongStills::Span span = stills.take(us(starts[i]), us(starts[i + 1]),
+                                                      i == 1 ? heard : std::vector<int64_t>{});
+            const LongStills::Placed placed = stills.place(span.pts * 25 / 1000000);
+            for (const int64_t t : placed.repeats)
+                sent << t;
+            QVERIFY(std::is_sorted(sent.begin(), sent.end()));
+            if (!placed.repeats.empty())
+                QVERIFY(placed.repeats.back() < placed.pts);
+        }
+        QCOMPARE(sent.size(), repeats);
+        if (repeats > 0) {
+            QCOMPARE(sent.front(), int64_t(std::llround(0.5 * 25)));
+            QCOMPARE(sent.back(), int64_t(std::llround(lastRepeat * 25)));
+        }
     }
 
     // A time past what an FLV holds (31 bits of milliseconds), or past any range, is damage.

@@ -51,6 +51,10 @@ Muxer::Muxer(int outputFd)
     check(avformat_alloc_output_context2(&output, nullptr, "flv", nullptr),
           "cannot prepare the output");
     m_context.reset(output);
+    // A still held for long is sent again beside the sound only once the picture after it has
+    // come, after the sound of the whole hold; the tags stay in time order if the sound waits
+    // that long for them. A minute of sound is at most about a megabyte.
+    output->max_interleave_delta = 60 * int64_t(AV_TIME_BASE);
     constexpr int bufferSize = 1 << 16;
     auto* buffer = static_cast<unsigned char*>(require(av_malloc(bufferSize), "output"));
     m_io.reset(avio_alloc_context(buffer, bufferSize, 1,

@@ -8,10 +8,13 @@
 #include "LongStills.h"
 #include "Muxer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <future>
+#include <new>
 #include <optional>
+#include <utility>
 
 namespace quillora::encoder {
 
@@ -22,6 +25,8 @@ struct TimedFrame
 {
     FramePtr frame;
     int64_t end;
+    // The slots of the sound read since the frame before.
+    std::vector<int64_t> heard;
 };
 
 using FrameStage = PipelineStage<FramePtr>;
@@ -40,10 +45,12 @@ struct VideoFilterWorker
     FilterGraph graph;
     LongStills stills;
     FrameStage& encoder;
+    // The last picture sent on, to send again while a still is held.
+    FramePtr last;
 
     void consume(TimedFrame item)
     {
-        const LongStills::Span span = stills.take(item.frame->pts, item.end);
+        const LongStills::Span span = stills.take(item.frame->pts, item.end, item.heard);
         item.frame->pts = span.pts;
         graph.send(item.frame.get(), span.end, pass());
     }
@@ -52,11 +59,27 @@ struct VideoFilterWorker
     {
         return [this](FramePtr frame) {
             const LongStills::Placed placed = stills.place(frame->pts);
+            for (const int64_t t : placed.repeats) {
+                if (!last)
+                    break;
+                encoder.push(copyOf(*last, t));
+            }
             frame->pts = placed.pts;
             if (placed.startsScene)
                 frame->pict_type = AV_PICTURE_TYPE_I;
+            last = copyOf(*frame, frame->pts);
             encoder.push(std::move(frame));
         };
+    }
+    // Shares the picture's buffers.
+    static FramePtr copyOf(const AVFrame& frame, int64_t pts)
+    {
+        FramePtr copy(av_frame_clone(&frame));
+        if (!copy)
+            throw std::bad_alloc();
+        copy->pts = pts;
+        copy->pict_type = AV_PICTURE_TYPE_NONE;
+        return copy;
     }
 };
 
@@ -191,8 +214,8 @@ public:
             VideoEncodeWorker worker{std::move(*videoEncoder), m_muxStage, {}};
             m_videoRate = worker.rate.get_future();
             m_videoEncodeStage.start(std::move(worker));
-            m_videoFilterStage.start(
-                VideoFilterWorker{std::move(*videoGraph), std::move(*stills), m_videoEncodeStage});
+            m_videoFilterStage.start(VideoFilterWorker{
+                std::move(*videoGraph), std::move(*stills), m_videoEncodeStage, {}});
         }
         if (audioEncoder) {
             AudioWorker worker{std::move(*audioDecoder),
@@ -233,6 +256,7 @@ public:
             } else if (audio && packet->stream_index == audio->index) {
                 if (!video)
                     reportProgress(audio, packet.get());
+                hear(audio, packet.get());
                 PacketPtr queued = newPacket();
                 av_packet_move_ref(queued.get(), packet.get());
                 m_audioStage.push(std::move(queued));
@@ -267,8 +291,25 @@ private:
     Decoder::FrameSink toVideoFilter()
     {
         return [this](FramePtr frame, int64_t end) {
-            m_videoFilterStage.push({std::move(frame), end});
+            m_videoFilterStage.push({std::move(frame), end, std::exchange(m_heard, {})});
         };
+    }
+
+    // Notes when the source's sound plays, for a held still to be sent again beside it. A
+    // damaged packet may claim any time or length: times out of any range are left out, and no
+    // packet counts for more than a couple of seconds.
+    void hear(const AVStream* audio, const AVPacket* packet)
+    {
+        constexpr int64_t longestPiece = 2 * AV_TIME_BASE;
+        constexpr int64_t farthest = int64_t(1) << 52;
+        if (packet->pts == AV_NOPTS_VALUE || packet->duration <= 0)
+            return;
+        const int64_t begin =
+            av_rescale_q(packet->pts, audio->time_base, AV_TIME_BASE_Q) - m_input.start();
+        const int64_t length = av_rescale_q(packet->duration, audio->time_base, AV_TIME_BASE_Q);
+        if (begin < -farthest || begin > farthest || length <= 0)
+            return;
+        LongStills::noteSound(begin, std::min(length, longestPiece), m_heard);
     }
 
     void reportProgress(const AVStream* stream, const AVPacket* packet)
@@ -285,6 +326,7 @@ private:
     const ProgressCallback& m_progress;
     const std::atomic<bool>& m_cancel;
     std::optional<Decoder> m_videoDecoder;
+    std::vector<int64_t> m_heard;
     std::future<DecodeSummary> m_audioSummary;
     std::future<VideoRate> m_videoRate;
     // Declared last: they stop before anything they use is destroyed.
