@@ -42,7 +42,9 @@ double checkerRate(const StreamStats& stream, const FlvScan& scan)
 class File
 {
 public:
-    explicit File(const std::string& path) : m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC))
+    // Not blocking: a FIFO given as the input is refused below rather than waited on.
+    explicit File(const std::string& path)
+        : m_fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC))
     {
         if (m_fd < 0)
             throw std::system_error(errno, std::generic_category(), "cannot open " + path);
@@ -71,20 +73,36 @@ bool sameFile(const std::string& path, const struct stat& info)
            other.st_ino == info.st_ino;
 }
 
-// Where to write: the real path of the input when the output names the same file, however
-// spelled, so that a link to the input stays a link.
-std::string resolveTarget(const std::string& output, const struct stat& inputInfo,
-                          const std::string& input)
+// Where to write: the file the output names, through any symbolic link, so that a link stays
+// a link; a hard link to the input is a name of its own, and gets the new file.
+std::string resolveTarget(const std::string& output)
 {
-    if (sameFile(output, inputInfo)) {
-        char* real = ::realpath(input.c_str(), nullptr);
-        if (!real)
-            throw std::system_error(errno, std::generic_category(), "cannot resolve " + input);
-        std::string result = real;
-        std::free(real);
-        return result;
-    }
-    return output;
+    struct stat info
+    {
+    };
+    if (::stat(output.c_str(), &info) != 0)
+        return output;
+    char* real = ::realpath(output.c_str(), nullptr);
+    if (!real)
+        throw std::system_error(errno, std::generic_category(), "cannot resolve " + output);
+    std::string result = real;
+    std::free(real);
+    return result;
+}
+
+// A file that something wrote to while it was read (a recording still going on) would lose
+// what came after the scan.
+void checkUnchanged(const std::string& path, int fd, const struct stat& before)
+{
+    struct stat now
+    {
+    };
+    if (::fstat(fd, &now) != 0)
+        throw std::system_error(errno, std::generic_category(), "cannot read " + path);
+    if (now.st_size != before.st_size || now.st_mtim.tv_sec != before.st_mtim.tv_sec ||
+        now.st_mtim.tv_nsec != before.st_mtim.tv_nsec)
+        throw std::system_error(EBUSY, std::generic_category(),
+                                path + " changed while it was read; it was left as it is");
 }
 
 void readExactly(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset,
@@ -120,16 +138,6 @@ std::uint64_t keyframeCount(std::span<const std::uint8_t> data, std::size_t& off
     if (!object)
         skipAmf(data, offset);
     return count;
-}
-
-mode_t targetMode(const std::string& target, const struct stat& inputInfo)
-{
-    struct stat info
-    {
-    };
-    if (::stat(target.c_str(), &info) == 0)
-        return info.st_mode;
-    return inputInfo.st_mode;
 }
 
 } // namespace
@@ -326,8 +334,8 @@ void injectMetadata(const std::string& input, const std::string& output, double 
     const File in(input);
     const FlvScan scan = scanFlv(in.fd(), static_cast<std::uint64_t>(in.info().st_size));
     MetadataTag tag(scan, nowMilliseconds, creator);
-    const std::string target = resolveTarget(output, in.info(), input);
-    SafeOutput out(target, targetMode(target, in.info()));
+    const std::string target = resolveTarget(output);
+    SafeOutput out(target, in.info().st_mode);
 
     // Little enough padding that players never notice it, whatever a filesystem's blocks.
     constexpr std::uint64_t mostPadding = (64u << 10) + MetadataTag::minimumPadding;
@@ -369,7 +377,9 @@ void injectMetadata(const std::string& input, const std::string& output, double 
     // while its cached pages are dropped; dropping them during the flush overlaps that with the
     // wait for the disk. Where no thread can be had, they are dropped at the end as ever.
     std::optional<std::thread> drop;
-    if (sameFile(target, in.info())) {
+    const bool inPlace = sameFile(target, in.info());
+    if (inPlace) {
+        checkUnchanged(input, in.fd(), in.info());
         try {
             drop.emplace([fd = in.fd()] { ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED); });
         } catch (const std::system_error&) {

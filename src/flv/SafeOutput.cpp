@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <random>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/xattr.h>
 #include <system_error>
 #include <unistd.h>
 #include <vector>
@@ -19,6 +21,48 @@ namespace {
 [[noreturn]] void fail(const std::string& what)
 {
     throw std::system_error(errno, std::generic_category(), what);
+}
+
+// The extended attributes of `from`, copied where the system allows each one.
+void copyAttributes(const std::string& from, int to)
+{
+    ssize_t size = ::listxattr(from.c_str(), nullptr, 0);
+    if (size <= 0)
+        return;
+    std::vector<char> names(static_cast<std::size_t>(size));
+    size = ::listxattr(from.c_str(), names.data(), names.size());
+    if (size <= 0)
+        return;
+    std::vector<char> value;
+    for (const char* name = names.data(); name < names.data() + size;
+         name += std::strlen(name) + 1) {
+        const ssize_t length = ::getxattr(from.c_str(), name, nullptr, 0);
+        if (length < 0)
+            continue;
+        value.resize(static_cast<std::size_t>(length));
+        const ssize_t got = ::getxattr(from.c_str(), name, value.data(), value.size());
+        if (got >= 0)
+            (void)::fsetxattr(to, name, value.data(), static_cast<std::size_t>(got), 0);
+    }
+}
+
+// Takes over what a replaced file's readers and owner rely on.
+void takeOver(const std::string& target, int fd)
+{
+    struct stat old
+    {
+    };
+    if (::stat(target.c_str(), &old) != 0 || !S_ISREG(old.st_mode))
+        return;
+    bool ownerKept = ::fchown(fd, old.st_uid, old.st_gid) == 0;
+    if (!ownerKept)
+        (void)::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+    struct stat now
+    {
+    };
+    ownerKept = ::fstat(fd, &now) == 0 && now.st_uid == old.st_uid && now.st_gid == old.st_gid;
+    ::fchmod(fd, old.st_mode & (ownerKept ? 07777 : 0777));
+    copyAttributes(target, fd);
 }
 
 std::string randomSuffix()
@@ -41,20 +85,22 @@ std::string parentFolder(const std::string& path)
 SafeOutput::SafeOutput(const std::string& target, mode_t mode) : m_target(target)
 {
     const std::string folder = parentFolder(target);
-    m_fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode & 07777);
+    // An unnamed file is named through /proc when it is complete, which a chroot or a sandbox
+    // may lack.
+    if (::access("/proc/self/fd", X_OK) == 0)
+        m_fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode & 0777);
     if (m_fd < 0) {
         // File systems without unnamed files: a hidden name beside the target.
         const auto slash = target.find_last_of('/');
         const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
         m_tempPath = folder + "/." + name + "." + randomSuffix() + ".part";
-        m_fd = ::open(m_tempPath.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, mode & 07777);
+        m_fd = ::open(m_tempPath.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, mode & 0777);
         if (m_fd < 0) {
             m_tempPath.clear();
             fail("cannot create a file in " + folder);
         }
     }
-    // The creation mode is filtered by the umask; the target's own permissions are wanted.
-    ::fchmod(m_fd, mode & 07777);
+    takeOver(target, m_fd);
 }
 
 SafeOutput::~SafeOutput()
@@ -120,9 +166,9 @@ void SafeOutput::copyFrom(int inFd, std::uint64_t from, std::uint64_t length, st
             continue;
         if (n < 0 && errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
             fail("cannot copy into " + m_target);
-        if (n == 0)
-            throw std::system_error(EIO, std::generic_category(), "input ended while copying");
-        break; // fall back to copying through a buffer
+        // Refused, or nothing copied where a read may still work (some filesystems answer 0):
+        // copying through a buffer decides.
+        break;
     }
     if (length == 0)
         return;

@@ -13,6 +13,10 @@ namespace quillora::flv {
 class SafeOutput
 {
 public:
+    // A file new at its path gets `mode` as the umask allows. One that replaces a file takes
+    // over that file's owner, group, permissions and extended attributes (ACLs among them) as
+    // far as the system lets this process; where the owner cannot be kept, no set-user or
+    // set-group bit is.
     SafeOutput(const std::string& target, mode_t mode);
     ~SafeOutput();
     SafeOutput(const SafeOutput&) = delete;

@@ -19,6 +19,8 @@
 #include <csignal>
 #include <limits>
 #include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
 
 namespace {
 QString tool()
@@ -555,6 +557,93 @@ private slots:
         QVERIFY(QFileInfo(path("link.flv")).isSymLink());
         QCOMPARE(QDir(dir.path()).entryList({".*part*"}, QDir::Hidden | QDir::Files),
                  QStringList());
+    }
+
+    // The output is the file that OUT names: through a symbolic link, the file it points to,
+    // and a hard link to the input is a name of its own. Once, the input itself was replaced
+    // and OUT kept its old contents, and a link named as OUT became a plain file.
+    void outputNamesItsFile_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("hard link to the input") << "hard";
+        QTest::newRow("symbolic link to another file") << "symbolic";
+    }
+
+    void outputNamesItsFile()
+    {
+        QFETCH(QString, kind);
+        const QString in = path("named-" + kind + ".flv"), out = path("named-" + kind + "-out.flv"),
+                      other = path("named-" + kind + "-other.flv");
+        for (const QString& f : {in, out, other})
+            QFile::remove(f);
+        QVERIFY(QFile::copy(sorensonMp3(), in));
+        const QByteArray before = contents(in);
+        QString written = out;
+        if (kind == "hard") {
+            QCOMPARE(::link(QFile::encodeName(in).constData(), QFile::encodeName(out).constData()),
+                     0);
+        } else {
+            QVERIFY(QFile::copy(in, other));
+            QVERIFY(QFile::link(other, out));
+            written = other;
+        }
+        const ProgramRun r = run(tool(), {"-U", in, out});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QCOMPARE(contents(in), before);
+        QVERIFY(contents(written) != before);
+        QVERIFY(run("flvmeta", {"--check", written}).out.contains("0 error(s), 0 warning(s)"));
+        QCOMPARE(QFileInfo(out).isSymLink(), kind == "symbolic");
+    }
+
+    // A file replaced in place keeps its owner, group, permissions and extended attributes;
+    // once, run as root, it became root's, set-user bit and all, and lost its attributes. A
+    // new file gets the input's permissions as the umask allows, and no set-user bit.
+    void ownershipAndPermissions()
+    {
+        if (::geteuid() != 0)
+            QSKIP("giving a file to another user needs root");
+        const QString in = path("owned.flv");
+        QFile::remove(in);
+        QVERIFY(QFile::copy(sorensonMp3(), in));
+        const QByteArray name = QFile::encodeName(in);
+        QCOMPARE(::chown(name.constData(), 65534, 65534), 0);
+        QCOMPARE(::chmod(name.constData(), 06750), 0);
+        QCOMPARE(::setxattr(name.constData(), "user.note", "kept", 4, 0), 0);
+        ProgramRun r = run(tool(), {"-U", in});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        struct stat info
+        {
+        };
+        QCOMPARE(::stat(name.constData(), &info), 0);
+        QCOMPARE(info.st_uid, uid_t(65534));
+        QCOMPARE(info.st_gid, gid_t(65534));
+        QCOMPARE(info.st_mode & 07777, mode_t(06750));
+        char note[8] = {};
+        QCOMPARE(::getxattr(name.constData(), "user.note", note, sizeof note), ssize_t(4));
+        QCOMPARE(QByteArray(note), QByteArray("kept"));
+
+        const QString out = path("owned-copy.flv");
+        QFile::remove(out);
+        const mode_t mask = ::umask(027);
+        r = run(tool(), {"-U", in, out});
+        ::umask(mask);
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QCOMPARE(::stat(QFile::encodeName(out).constData(), &info), 0);
+        QCOMPARE(info.st_uid, ::geteuid());
+        QCOMPARE(info.st_mode & 07777, mode_t(0750));
+    }
+
+    // A FIFO is no file to read twice; once, the tool waited on it for ever.
+    void fifoInputIsRefused()
+    {
+        const QString fifo = path("pipe.flv");
+        QFile::remove(fifo);
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
+        QProcess p;
+        p.start(tool(), {"-U", fifo, path("from-pipe.flv")});
+        QVERIFY2(p.waitForFinished(10000), "flvtool2 waited on the FIFO");
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY(!QFile::exists(path("from-pipe.flv")));
     }
 
     void badInputsChangeNothing_data()
