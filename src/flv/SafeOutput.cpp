@@ -54,13 +54,14 @@ void takeOver(const std::string& target, int fd)
     };
     if (::stat(target.c_str(), &old) != 0 || !S_ISREG(old.st_mode))
         return;
-    bool ownerKept = ::fchown(fd, old.st_uid, old.st_gid) == 0;
-    if (!ownerKept)
+    // Only root may give a file away; anyone may keep a group they belong to.
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0)
         (void)::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
     struct stat now
     {
     };
-    ownerKept = ::fstat(fd, &now) == 0 && now.st_uid == old.st_uid && now.st_gid == old.st_gid;
+    const bool ownerKept =
+        ::fstat(fd, &now) == 0 && now.st_uid == old.st_uid && now.st_gid == old.st_gid;
     ::fchmod(fd, old.st_mode & (ownerKept ? 07777 : 0777));
     copyAttributes(target, fd);
 }

@@ -12,11 +12,7 @@
 set -euo pipefail
 bin=$1
 shots=${2:-}
-if [ -z "${DISPLAY:-}" ] || [ -z "${QUILLORA_UNDER_XVFB:-}" ]; then
-    export QUILLORA_UNDER_XVFB=1
-    exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
-fi
-unset QT_QPA_PLATFORM
+. "$(dirname "$0")/virtual-display.sh"
 
 # How long a window may take to appear or to go, and how long the encode may take.
 window_deadline=60

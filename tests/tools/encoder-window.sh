@@ -8,11 +8,7 @@
 set -euo pipefail
 bin=$1
 shots=${2:-}
-if [ -z "${DISPLAY:-}" ] || [ -z "${QUILLORA_UNDER_XVFB:-}" ]; then
-    export QUILLORA_UNDER_XVFB=1
-    exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
-fi
-unset QT_QPA_PLATFORM
+. "$(dirname "$0")/../e2e/virtual-display.sh"
 export QUILLORA_PROGRESS_WINDOW=1
 
 work=$(mktemp -d)
