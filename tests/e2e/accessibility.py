@@ -196,8 +196,7 @@ def answer(desktop, pid, title, message, app, shot=None, meanwhile=None):
     check_title_in_full(desktop, box, title)
     desktop.activate(box)
     desktop.keys(box, "Return")
-    check(wait_for(lambda: not any(desktop.title(w) == title for w in desktop.windows(pid))),
-          "%r stayed open" % title)
+    check(desktop.gone(box), "%r with %r stayed open" % (title, message))
 
 
 def run(desktop, bin_dir, work, shots):

@@ -152,6 +152,11 @@ class Desktop:
         check(window, "no window titled %r appeared" % title)
         return window
 
+    def gone(self, window, timeout=20.0):
+        """Waits until this very window is no longer shown, and says whether it went. A title is
+        no test of that: the next box may share it, and open before a second look."""
+        return wait_for(lambda: all(w.id != window.id for w in self.windows()), timeout)
+
     def rect(self, window):
         """The window's client area in screen coordinates."""
         geometry = window.get_geometry()
@@ -196,6 +201,10 @@ class Desktop:
     def active(self):
         active = self.root.get_full_property(self.atom("_NET_ACTIVE_WINDOW"), Xatom.WINDOW)
         return active.value[0] if active else 0
+
+    def focused(self):
+        """The window that holds the keyboard."""
+        return self.display.get_input_focus().focus.id
 
     # Input
 
