@@ -576,6 +576,38 @@ private slots:
                  QStringList{"damaged.avi"});
     }
 
+    // A source with pictures none of which comes out is no conversion, though its sound does.
+    void sourcesWithoutAPictureRefused_data()
+    {
+        QTest::addColumn<QString>("fixture");
+        QTest::addColumn<QStringList>("sound");
+        const QStringList an{"-an"}, mono{"-ar", "22050Hz", "-ab", "48", "-ac", "1"};
+        QTest::newRow("one damaged picture, -an")
+            << "one-damaged-picture-and-nothing-else.mpg" << an;
+        QTest::newRow("one damaged picture, sound asked for")
+            << "one-damaged-picture-and-nothing-else.mpg" << mono;
+        QTest::newRow("beside sound, -an") << "one-damaged-picture-beside-sound.mpg" << an;
+        QTest::newRow("beside sound, sound kept") << "one-damaged-picture-beside-sound.mpg" << mono;
+    }
+
+    void sourcesWithoutAPictureRefused()
+    {
+        QFETCH(QString, fixture);
+        QFETCH(QStringList, sound);
+        QTemporaryDir local;
+        const QString input = local.filePath("source.mpg");
+        QVERIFY(QFile::copy(qEnvironmentVariable("QUILLORA_SOURCE_DIR") +
+                                "/tests/data/encoder-fuzz/" + fixture,
+                            input));
+        const ProgramRun r = runProgram(
+            encoder(), QStringList{"-i", input, "-b", "225kb/s", "-r", "25", "-s", "160x120"} +
+                           sound + QStringList{local.filePath("o.flv")});
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(r.err, QString("ffmpeg: no picture in the source could be decoded\n"));
+        QCOMPARE(QDir(local.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{"source.mpg"});
+    }
+
     // However the encode is stopped, no partial FLV appears and an older file stays as it was.
     void stoppedEncodeLeavesNothing_data()
     {

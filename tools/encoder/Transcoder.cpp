@@ -282,6 +282,9 @@ public:
         if (!decodedAny)
             throw EncodeError("nothing in the source could be decoded: it is damaged or not a "
                               "video file");
+        // Sound alone, or nothing, is no conversion of a source that has pictures.
+        if (video && rate.frames == 0)
+            throw EncodeError("no picture in the source could be decoded");
         checkComplete(streams, m_input.duration());
         m_muxStage.finish();
         return rate;
