@@ -10,12 +10,14 @@
 # is set.
 #
 # quillora_add_fuzzer(NAME <name> SOURCES <files...> LIBS <targets...>
-#                     [SEEDS <folders...>] [BRIEF <seconds>] [ARGS <libFuzzer options...>])
+#                     [SEEDS <folders...>] [RUNS <count>] [ARGS <libFuzzer options...>])
 # declares a libFuzzer target. In the sanitized build it is an executable; in the normal build
-# it is two tests: <name>_brief, a run of BRIEF seconds (20 unless told) in every test run that
-# first replays every file in the SEEDS folders, and <name>_long, ten minutes under the `heavy`
-# label. Keep inputs that ever failed in a SEEDS folder so that every run replays them. New
-# inputs that the fuzzer finds go to build/tests/fuzz-corpus/<name>, outside the source tree.
+# it is two tests: <name>_brief in every test run, which replays every file in the SEEDS
+# folders and mutates RUNS inputs (40000 unless told) with each of a few fixed seeds
+# (cmake/FuzzBrief.cmake), so that a commit always gets the same answer; and <name>_long, ten
+# minutes from the clock's seed under the `heavy` label. Keep inputs that ever failed in a SEEDS
+# folder so that every run replays them. New inputs that the long run finds go to
+# build/tests/fuzz-corpus/<name>, outside the source tree.
 
 option(QUILLORA_SANITIZE "Build everything with AddressSanitizer and UBSan (the nested build)" OFF)
 option(QUILLORA_SANITIZED_BUILD "Build the sanitized programs and fuzzers beside this build" ON)
@@ -62,9 +64,9 @@ elseif(QUILLORA_SANITIZED_BUILD AND BUILD_TESTING)
 endif()
 
 function(quillora_add_fuzzer)
-    cmake_parse_arguments(F "" "NAME;BRIEF" "SOURCES;LIBS;SEEDS;ARGS" ${ARGN})
-    if(NOT F_BRIEF)
-        set(F_BRIEF 20)
+    cmake_parse_arguments(F "" "NAME;RUNS" "SOURCES;LIBS;SEEDS;ARGS" ${ARGN})
+    if(NOT F_RUNS)
+        set(F_RUNS 40000)
     endif()
     if(QUILLORA_SANITIZE)
         if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
@@ -82,10 +84,11 @@ function(quillora_add_fuzzer)
         set(fuzzer ${QUILLORA_SANITIZED_TEST_DIR}/${F_NAME})
         set(common -timeout=5 -rss_limit_mb=1024 ${F_ARGS} ${corpus} ${F_SEEDS})
         add_test(NAME ${F_NAME}_brief
-            COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=1
-                    ${fuzzer} -max_total_time=${F_BRIEF} ${common})
-        math(EXPR brief_timeout "${F_BRIEF} * 3 + 60")
-        set_tests_properties(${F_NAME}_brief PROPERTIES TIMEOUT ${brief_timeout} LABELS fuzz)
+            COMMAND ${CMAKE_COMMAND} -DFUZZER=${fuzzer} -DCORPUS=${corpus}-brief
+                    "-DSEEDS=${F_SEEDS}" "-DRANDOM_SEEDS=1;2;3" -DRUNS=${F_RUNS}
+                    -DFINDINGS=${CMAKE_BINARY_DIR}/tests/fuzz-findings/${F_NAME}
+                    -P ${PROJECT_SOURCE_DIR}/cmake/FuzzBrief.cmake)
+        set_tests_properties(${F_NAME}_brief PROPERTIES TIMEOUT 300 LABELS fuzz)
         add_test(NAME ${F_NAME}_long COMMAND ${fuzzer} -max_total_time=600 ${common})
         set_tests_properties(${F_NAME}_long PROPERTIES LABELS "heavy;fuzz" TIMEOUT 700)
     endif()

@@ -6,7 +6,10 @@
 // findings folder, named after what it shows; kept in tests/data/encoder-fuzz/, it is replayed
 // by every run.
 //
-// Usage: fuzz_encoder FFMPEG [--seconds N] [--seed N] [--timeout SECONDS]
+// With --runs, each seed given mutates that many inputs, so that a commit gets the same answer
+// every time; without, one seed (the clock's unless given) mutates for --seconds.
+//
+// Usage: fuzz_encoder FFMPEG [--seconds N | --runs N] [--seed N]... [--timeout SECONDS]
 //                     [--replay FOLDER]... [--findings FOLDER]
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -243,21 +246,23 @@ int main(int argc, char** argv)
     QCoreApplication application(argc, argv);
     QStringList arguments = application.arguments().mid(1);
     if (arguments.isEmpty() || arguments[0].startsWith('-')) {
-        std::fprintf(stderr, "usage: fuzz_encoder FFMPEG [--seconds N] [--seed N] [--timeout S] "
-                             "[--replay FOLDER]... [--findings FOLDER]\n");
+        std::fprintf(stderr, "usage: fuzz_encoder FFMPEG [--seconds N | --runs N] [--seed N]... "
+                             "[--timeout S] [--replay FOLDER]... [--findings FOLDER]\n");
         return 2;
     }
     const QString ffmpeg = arguments.takeFirst();
-    int seconds = 60, timeout = 30;
-    quint32 seed = QRandomGenerator::system()->generate();
+    int seconds = 60, runs = 0, timeout = 30;
+    QList<quint32> fixedSeeds;
     QStringList replay;
     QString findings;
     while (arguments.size() >= 2) {
         const QString option = arguments.takeFirst(), value = arguments.takeFirst();
         if (option == "--seconds")
             seconds = value.toInt();
+        else if (option == "--runs")
+            runs = value.toInt();
         else if (option == "--seed")
-            seed = value.toUInt();
+            fixedSeeds << value.toUInt();
         else if (option == "--timeout")
             timeout = value.toInt();
         else if (option == "--replay")
@@ -300,17 +305,26 @@ int main(int argc, char** argv)
             return 1;
     }
 
-    std::printf("mutating with seed %u for %d s\n", seed, seconds);
-    std::fflush(stdout);
-    QRandomGenerator random(seed);
-    QElapsedTimer clock;
-    clock.start();
-    for (int i = 0; clock.elapsed() < seconds * 1000LL; ++i) {
-        const int which = i % int(seeds.size());
-        fuzzer.run(
-            mutate(seedData[which], random), seeds[which].name,
-            settings[random.bounded(int(settings.size()))],
-            QString("seed %1, run %2, from the %3 seed").arg(seed).arg(i).arg(seeds[which].name));
+    if (fixedSeeds.isEmpty())
+        fixedSeeds << QRandomGenerator::system()->generate();
+    for (const quint32 seed : fixedSeeds) {
+        if (runs > 0)
+            std::printf("mutating with seed %u, %d runs\n", seed, runs);
+        else
+            std::printf("mutating with seed %u for %d s\n", seed, seconds);
+        std::fflush(stdout);
+        QRandomGenerator random(seed);
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; runs > 0 ? i < runs : clock.elapsed() < seconds * 1000LL; ++i) {
+            const int which = i % int(seeds.size());
+            fuzzer.run(mutate(seedData[which], random), seeds[which].name,
+                       settings[random.bounded(int(settings.size()))],
+                       QString("seed %1, run %2, from the %3 seed")
+                           .arg(seed)
+                           .arg(i)
+                           .arg(seeds[which].name));
+        }
     }
     fuzzer.summary();
     return fuzzer.failures() ? 1 : 0;
