@@ -1,8 +1,8 @@
 #include "app/SingleInstance.h"
 
-#include <QDir>
+#include "platform/Session.h"
 
-#include <unistd.h>
+#include <QDir>
 
 namespace quillora::app {
 
@@ -44,7 +44,7 @@ QStringList SingleInstance::defaultLockPaths()
     folders << "/tmp";
     folders.removeDuplicates();
 
-    const QString name = "/quillora-" + QString::number(getuid()) + ".lock";
+    const QString name = "/quillora-" + QString::fromStdString(platform::userTag()) + ".lock";
     QStringList paths;
     for (const QString& folder : std::as_const(folders))
         paths << (folder == "/" ? name : folder + name);

@@ -3,12 +3,9 @@
 #include "flv/Bytes.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <limits>
-#include <sys/mman.h>
 #include <system_error>
-#include <unistd.h>
 
 namespace quillora::flv {
 
@@ -33,22 +30,8 @@ std::span<const std::uint8_t> MemorySource::bytes(std::uint64_t offset, std::uin
 }
 
 // Mapped, large pieces (AVC configurations, script data up to a tag's 16 MB) are read in place
-// and make no system call per tag; where mapping fails they are read with pread.
-FileSource::FileSource(int fd, std::uint64_t size)
-    : m_fd(fd), m_size(size), m_pageSize(static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE)))
-{
-    if (size == 0 || size > std::numeric_limits<std::size_t>::max())
-        return;
-    void* map = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_PRIVATE, fd, 0);
-    if (map != MAP_FAILED)
-        m_map = static_cast<const std::uint8_t*>(map);
-}
-
-FileSource::~FileSource()
-{
-    if (m_map)
-        ::munmap(const_cast<std::uint8_t*>(m_map), static_cast<std::size_t>(m_size));
-}
+// and make no system call per tag; where mapping fails they are read into a buffer.
+FileSource::FileSource(const platform::InputFile& file) : m_file(file), m_mapping(file) {}
 
 // Small reads, as of tag headers, come from a window read ahead: one system call for many tags,
 // and no page of the file mapped (in a virtual machine, a page fault costs far more than copying
@@ -63,7 +46,7 @@ void FileSource::read(std::uint64_t offset, std::uint8_t* buffer, std::size_t le
         m_window.resize(windowSize);
         m_windowAt = offset;
         m_windowLength = static_cast<std::size_t>(
-            std::min<std::uint64_t>(windowSize, m_size > offset ? m_size - offset : 0));
+            std::min<std::uint64_t>(windowSize, size() > offset ? size() - offset : 0));
         readFile(offset, m_window.data(), m_windowLength);
     }
     std::memcpy(buffer, m_window.data() + (offset - m_windowAt), length);
@@ -73,41 +56,26 @@ void FileSource::read(std::uint64_t offset, std::uint8_t* buffer, std::size_t le
 // reuses.
 std::span<const std::uint8_t> FileSource::bytes(std::uint64_t offset, std::uint32_t length)
 {
-    if (m_map)
-        return {m_map + offset, length};
+    if (m_mapping.data())
+        return {m_mapping.data() + offset, length};
     m_buffer.resize(length);
     if (length)
         readFile(offset, m_buffer.data(), length);
     return m_buffer;
 }
 
-// The pages from the one holding `begin` to the one before the page holding `end` leave our
-// memory; they stay in the page cache, and a read maps them again. Called for what lies behind
-// a reader, it keeps the peak small however large the file or a tag.
+// Called for what lies behind a reader, it keeps the peak small however large the file or a
+// tag.
 void FileSource::release(std::uint64_t begin, std::uint64_t end)
 {
-    begin -= begin % m_pageSize;
-    end -= end % m_pageSize;
-    if (m_map && end > begin)
-        ::madvise(const_cast<std::uint8_t*>(m_map) + begin, static_cast<std::size_t>(end - begin),
-                  MADV_DONTNEED);
+    m_mapping.release(begin, end);
 }
 
 void FileSource::readFile(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) const
 {
-    while (length > 0) {
-        const ssize_t n = ::pread(m_fd, buffer, length, static_cast<off_t>(offset));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            throw std::system_error(errno, std::generic_category(), "read");
-        }
-        if (n == 0)
-            throw FormatError(offset, "file ends early");
-        buffer += n;
-        offset += static_cast<std::uint64_t>(n);
-        length -= static_cast<std::size_t>(n);
-    }
+    const std::size_t got = m_file.readAt(offset, buffer, length);
+    if (got != length)
+        throw FormatError(offset + got, "file ends early");
 }
 
 } // namespace quillora::flv

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Files.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -41,17 +43,15 @@ private:
     std::span<const std::uint8_t> m_bytes;
 };
 
-// An open file of `size` bytes, read in place: small reads come from a window read ahead, large
-// pieces from a mapping of the file, and the memory it takes stays small however large the file.
+// An open file, as long as it was when opened, read in place: small reads come from a window
+// read ahead, large pieces from a mapping of the file, and the memory it takes stays small
+// however large the file. The file must outlive the source.
 class FileSource final : public ByteSource
 {
 public:
-    FileSource(int fd, std::uint64_t size);
-    ~FileSource() override;
-    FileSource(const FileSource&) = delete;
-    FileSource& operator=(const FileSource&) = delete;
+    explicit FileSource(const platform::InputFile& file);
 
-    std::uint64_t size() const override { return m_size; }
+    std::uint64_t size() const override { return m_file.size(); }
     void read(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) override;
     std::span<const std::uint8_t> bytes(std::uint64_t offset, std::uint32_t length) override;
     void release(std::uint64_t begin, std::uint64_t end) override;
@@ -61,10 +61,8 @@ private:
 
     void readFile(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) const;
 
-    int m_fd;
-    std::uint64_t m_size;
-    std::uint64_t m_pageSize;
-    const std::uint8_t* m_map = nullptr;
+    const platform::InputFile& m_file;
+    platform::FileMapping m_mapping;
     std::vector<std::uint8_t> m_buffer;
     std::vector<std::uint8_t> m_window;
     std::uint64_t m_windowAt = 0;

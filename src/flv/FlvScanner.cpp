@@ -320,10 +320,10 @@ FlvScan scanFlv(ByteSource& file, ScanIndex index)
     return Scanner(file, index).run();
 }
 
-FlvScan scanFlv(int fd, std::uint64_t fileSize, ScanIndex index)
+FlvScan scanFlv(const platform::InputFile& file, ScanIndex index)
 {
-    FileSource file(fd, fileSize);
-    return scanFlv(file, index);
+    FileSource source(file);
+    return scanFlv(source, index);
 }
 
 } // namespace quillora::flv

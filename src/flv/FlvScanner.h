@@ -158,7 +158,8 @@ enum class ScanIndex { Collect, Skip };
 // Reads tag headers (and the first bytes of video tags, and script data). Throws FormatError
 // naming the offset of the first problem, and std::system_error for a failure to read.
 [[nodiscard]] FlvScan scanFlv(ByteSource& file, ScanIndex index = ScanIndex::Collect);
-// The same for an open file of `fileSize` bytes.
-[[nodiscard]] FlvScan scanFlv(int fd, std::uint64_t fileSize, ScanIndex index = ScanIndex::Collect);
+// The same for an open file, as long as it was when opened.
+[[nodiscard]] FlvScan scanFlv(const platform::InputFile& file,
+                              ScanIndex index = ScanIndex::Collect);
 
 } // namespace quillora::flv

@@ -2,19 +2,13 @@
 
 #include "flv/Bytes.h"
 #include "flv/CopyPlan.h"
-#include "flv/SafeOutput.h"
+#include "platform/Files.h"
+#include "platform/SafeOutput.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <climits>
 #include <cmath>
-#include <cstdlib>
-#include <fcntl.h>
 #include <ostream>
-#include <sys/stat.h>
-#include <system_error>
 #include <thread>
-#include <unistd.h>
 
 namespace quillora::flv {
 
@@ -39,87 +33,14 @@ double checkerRate(const StreamStats& stream, const FlvScan& scan)
     return duration > 0 ? payload * 8.0 / 1024.0 / duration : 0.0;
 }
 
-class File
-{
-public:
-    // Not blocking: a FIFO given as the input is refused below rather than waited on.
-    explicit File(const std::string& path)
-        : m_fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC))
-    {
-        if (m_fd < 0)
-            throw std::system_error(errno, std::generic_category(), "cannot open " + path);
-        if (::fstat(m_fd, &m_info) != 0)
-            throw std::system_error(errno, std::generic_category(), "cannot read " + path);
-        if (!S_ISREG(m_info.st_mode))
-            throw std::system_error(EINVAL, std::generic_category(), path + " is not a file");
-    }
-    ~File() { ::close(m_fd); }
-    int fd() const { return m_fd; }
-    const struct stat& info() const { return m_info; }
+using platform::InputFile;
 
-private:
-    int m_fd;
-    struct stat m_info
-    {
-    };
-};
-
-bool sameFile(const std::string& path, const struct stat& info)
+void readExactly(const InputFile& in, std::uint8_t* buffer, std::size_t length,
+                 std::uint64_t offset)
 {
-    struct stat other
-    {
-    };
-    return ::stat(path.c_str(), &other) == 0 && other.st_dev == info.st_dev &&
-           other.st_ino == info.st_ino;
-}
-
-// Where to write: the file the output names, through any symbolic link, so that a link stays
-// a link; a hard link to the input is a name of its own, and gets the new file.
-std::string resolveTarget(const std::string& output)
-{
-    struct stat info
-    {
-    };
-    if (::stat(output.c_str(), &info) != 0)
-        return output;
-    char* real = ::realpath(output.c_str(), nullptr);
-    if (!real)
-        throw std::system_error(errno, std::generic_category(), "cannot resolve " + output);
-    std::string result = real;
-    std::free(real);
-    return result;
-}
-
-// A file that something wrote to while it was read (a recording still going on) would lose
-// what came after the scan.
-void checkUnchanged(const std::string& path, int fd, const struct stat& before)
-{
-    struct stat now
-    {
-    };
-    if (::fstat(fd, &now) != 0)
-        throw std::system_error(errno, std::generic_category(), "cannot read " + path);
-    if (now.st_size != before.st_size || now.st_mtim.tv_sec != before.st_mtim.tv_sec ||
-        now.st_mtim.tv_nsec != before.st_mtim.tv_nsec)
-        throw std::system_error(EBUSY, std::generic_category(),
-                                path + " changed while it was read; it was left as it is");
-}
-
-void readExactly(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset,
-                 const std::string& path)
-{
-    while (length > 0) {
-        const ssize_t n = ::pread(fd, buffer, length, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            throw std::system_error(errno, std::generic_category(), "cannot read " + path);
-        if (n == 0)
-            throw FormatError(offset, "file ends early");
-        buffer += n;
-        offset += static_cast<std::uint64_t>(n);
-        length -= static_cast<std::size_t>(n);
-    }
+    const std::size_t got = in.readAt(offset, buffer, length);
+    if (got != length)
+        throw FormatError(offset + got, "file ends early");
 }
 
 // The length of the first "times" array in a keyframe index, which `offset` is moved past.
@@ -331,11 +252,13 @@ std::string MetadataTag::render() const
 void injectMetadata(const std::string& input, const std::string& output, double nowMilliseconds,
                     const std::string& creator, Layout layout)
 {
-    const File in(input);
-    const FlvScan scan = scanFlv(in.fd(), static_cast<std::uint64_t>(in.info().st_size));
+    const InputFile in(input);
+    const FlvScan scan = scanFlv(in);
     MetadataTag tag(scan, nowMilliseconds, creator);
-    const std::string target = resolveTarget(output);
-    SafeOutput out(target, in.info().st_mode);
+    // Through any symbolic link, so that a link stays a link; a hard link to the input is a
+    // name of its own, and gets the new file.
+    const std::string target = platform::resolveTarget(output);
+    platform::SafeOutput out(target, in.permissions());
 
     // Little enough padding that players never notice it, whatever a filesystem's blocks.
     constexpr std::uint64_t mostPadding = (64u << 10) + MetadataTag::minimumPadding;
@@ -348,7 +271,7 @@ void injectMetadata(const std::string& input, const std::string& output, double 
     // yet, and the file is laid out as if it had never been asked.
     for (CopyStep& step : copy.steps) {
         if (step.kind != CopyStep::Kind::Clone ||
-            out.cloneFrom(in.fd(), step.from, step.length, step.to))
+            out.cloneFrom(in, step.from, step.length, step.to))
             continue;
         out.discard();
         if (layout.blockSize) {
@@ -372,16 +295,16 @@ void injectMetadata(const std::string& input, const std::string& output, double 
     });
     for (const CopyStep& step : copy.steps)
         if (step.kind == CopyStep::Kind::Copy)
-            out.copyFrom(in.fd(), step.from, step.length, step.to);
+            out.copyFrom(in, step.from, step.length, step.to);
     // In place, the old file goes when the new one replaces it, and the process then waits
     // while its cached pages are dropped; dropping them during the flush overlaps that with the
     // wait for the disk. Where no thread can be had, they are dropped at the end as ever.
     std::optional<std::thread> drop;
-    const bool inPlace = sameFile(target, in.info());
-    if (inPlace) {
-        checkUnchanged(input, in.fd(), in.info());
+    const auto existing = platform::statusOf(target);
+    if (existing && existing->identity == in.identity()) {
+        in.checkUnchanged();
         try {
-            drop.emplace([fd = in.fd()] { ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED); });
+            drop.emplace([&in] { in.dropCachedPages(); });
         } catch (const std::system_error&) {
         }
     }
@@ -398,14 +321,12 @@ void injectMetadata(const std::string& input, const std::string& output, double 
 
 std::optional<EncodedMetadata> readMetadata(const std::string& path)
 {
-    const File in(path);
-    const std::optional<ByteRange> where =
-        scanFlv(in.fd(), static_cast<std::uint64_t>(in.info().st_size), ScanIndex::Skip)
-            .oldMetadata;
+    const InputFile in(path);
+    const std::optional<ByteRange> where = scanFlv(in, ScanIndex::Skip).oldMetadata;
     if (!where)
         return std::nullopt;
     EncodedMetadata metadata{where->begin, std::vector<std::uint8_t>(where->end - where->begin)};
-    readExactly(in.fd(), metadata.bytes.data(), metadata.bytes.size(), where->begin, path);
+    readExactly(in, metadata.bytes.data(), metadata.bytes.size(), where->begin);
     return metadata;
 }
 

@@ -167,7 +167,7 @@ void rewrite(const std::uint8_t* data, std::size_t size)
         return;
     FlvScan before;
     try {
-        before = scanFlv(fd, size);
+        before = scanFlv(quillora::platform::InputFile(fuzzFilePath(fd)));
     } catch (const FormatError&) {
         return;
     }
@@ -191,7 +191,7 @@ void rewrite(const std::uint8_t* data, std::size_t size)
         fuzzFinding();
     FlvScan after;
     try {
-        after = scanFlv(out, written);
+        after = scanFlv(quillora::platform::InputFile(output));
     } catch (const FormatError&) {
         fuzzFinding(); // we cannot read what we wrote
     }

@@ -12,11 +12,9 @@
 #include <QTemporaryFile>
 #include <QTest>
 
-#include <fcntl.h>
 #include <limits>
 #include <sstream>
 #include <system_error>
-#include <unistd.h>
 
 using namespace quillora::flv;
 
@@ -105,7 +103,8 @@ std::string scannedFromFile(QTemporaryFile& file, const std::string& bytes)
     if (!file.resize(0) || !file.seek(0) ||
         file.write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size()) || !file.flush())
         return "cannot write " + file.fileName().toStdString();
-    FileSource source(int(file.handle()), bytes.size());
+    const quillora::platform::InputFile in(QFile::encodeName(file.fileName()).toStdString());
+    FileSource source(in);
     return scanned([&] { return scanFlv(source); });
 }
 } // namespace
@@ -436,17 +435,18 @@ private slots:
     }
 
     // A file that cannot be read is a failure to read, not a format error.
+    void unreadableFile_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("a folder") << QDir::tempPath();
+        QTest::newRow("no such file") << QDir::tempPath() + "/quillora-no-such-file.flv";
+    }
+
     void unreadableFile()
     {
-        QTemporaryFile file;
-        QVERIFY(file.open());
-        const std::string bytes = madeFile();
-        file.write(bytes.data(), qint64(bytes.size()));
-        file.close();
-        const int fd = ::open(QFile::encodeName(file.fileName()).constData(), O_WRONLY | O_CLOEXEC);
-        QVERIFY(fd >= 0);
-        QVERIFY_THROWS_EXCEPTION(std::system_error, (void)scanFlv(fd, bytes.size()));
-        ::close(fd);
+        QFETCH(QString, path);
+        QVERIFY_THROWS_EXCEPTION(std::system_error, (void)scanFlv(quillora::platform::InputFile(
+                                                        QFile::encodeName(path).toStdString())));
     }
 
     void noDimensionsWithoutAPicture()

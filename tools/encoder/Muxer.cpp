@@ -1,71 +1,88 @@
 #include "Muxer.h"
 
 #include <cerrno>
-#include <cstdint>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <limits>
+#include <system_error>
 
 namespace quillora::encoder {
 
 namespace {
 
-int descriptor(void* opaque)
+// libav's error for a failed system call: the same number here; on Windows, where the
+// system's codes are its own, the nearest one libav knows.
+int libavError(const std::system_error& error)
 {
-    return static_cast<int>(reinterpret_cast<intptr_t>(opaque));
+    if (error.code().category() == std::generic_category())
+        return AVERROR(error.code().value());
+    return error.code().default_error_condition() == std::errc::no_space_on_device ? AVERROR(ENOSPC)
+                                                                                   : AVERROR(EIO);
 }
 
-int writeToFd(void* opaque, uint8_t* data, int size)
+int writeOutput(void* opaque, uint8_t* data, int size)
 {
-    const int fd = descriptor(opaque);
-    int left = size;
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, static_cast<size_t>(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return AVERROR(errno);
-        data += n;
-        left -= static_cast<int>(n);
+    auto* output = static_cast<Muxer::Output*>(opaque);
+    try {
+        platform::writeAt(output->file, output->position, data, static_cast<std::size_t>(size),
+                          "output");
+    } catch (const std::system_error& error) {
+        return libavError(error);
     }
+    output->position += static_cast<std::uint64_t>(size);
     return size;
 }
 
-int64_t seekFd(void* opaque, int64_t offset, int whence)
+int64_t seekOutput(void* opaque, int64_t offset, int whence)
 {
-    const int fd = descriptor(opaque);
-    if (whence == AVSEEK_SIZE) {
-        struct stat info
-        {
-        };
-        return ::fstat(fd, &info) == 0 ? info.st_size : AVERROR(errno);
+    auto* output = static_cast<Muxer::Output*>(opaque);
+    std::uint64_t size = 0;
+    try {
+        size = platform::sizeOf(output->file, "output");
+    } catch (const std::system_error& error) {
+        return libavError(error);
     }
-    const off_t at = ::lseek(fd, offset, whence & ~AVSEEK_FORCE);
-    return at < 0 ? AVERROR(errno) : at;
+    if (whence == AVSEEK_SIZE)
+        return static_cast<int64_t>(size);
+    int64_t base = 0;
+    switch (whence & ~AVSEEK_FORCE) {
+    case SEEK_SET:
+        break;
+    case SEEK_CUR:
+        base = static_cast<int64_t>(output->position);
+        break;
+    case SEEK_END:
+        base = static_cast<int64_t>(size);
+        break;
+    default:
+        return AVERROR(EINVAL);
+    }
+    if ((offset > 0 && base > std::numeric_limits<int64_t>::max() - offset) || base + offset < 0)
+        return AVERROR(EINVAL);
+    output->position = static_cast<std::uint64_t>(base + offset);
+    return base + offset;
 }
 
 } // namespace
 
-Muxer::Muxer(int outputFd)
+Muxer::Muxer(platform::FileHandle output) : m_output(new Output{output})
 {
-    AVFormatContext* output = nullptr;
-    check(avformat_alloc_output_context2(&output, nullptr, "flv", nullptr),
+    AVFormatContext* context = nullptr;
+    check(avformat_alloc_output_context2(&context, nullptr, "flv", nullptr),
           "cannot prepare the output");
-    m_context.reset(output);
+    m_context.reset(context);
     // A still held for long is sent again beside the sound only once the picture after it has
     // come, after the sound of the whole hold; the tags stay in time order if the sound waits
     // that long for them. A minute of sound is at most about a megabyte.
-    output->max_interleave_delta = 60 * int64_t(AV_TIME_BASE);
+    context->max_interleave_delta = 60 * int64_t(AV_TIME_BASE);
     constexpr int bufferSize = 1 << 16;
     auto* buffer = static_cast<unsigned char*>(require(av_malloc(bufferSize), "output"));
-    m_io.reset(avio_alloc_context(buffer, bufferSize, 1,
-                                  reinterpret_cast<void*>(static_cast<intptr_t>(outputFd)), nullptr,
-                                  writeToFd, seekFd));
+    m_io.reset(avio_alloc_context(buffer, bufferSize, 1, m_output.get(), nullptr, writeOutput,
+                                  seekOutput));
     if (!m_io) {
         av_free(buffer);
         throw EncodeError("output: out of memory");
     }
-    output->pb = m_io.get();
-    output->flags |= AVFMT_FLAG_CUSTOM_IO;
+    context->pb = m_io.get();
+    context->flags |= AVFMT_FLAG_CUSTOM_IO;
 }
 
 bool Muxer::wantsGlobalHeader() const

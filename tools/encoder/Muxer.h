@@ -1,16 +1,19 @@
 #pragma once
 
 #include "LibAv.h"
+#include "platform/Files.h"
+
+#include <cstdint>
+#include <memory>
 
 namespace quillora::encoder {
 
-// The FLV muxer, writing to an open, seekable file descriptor that the caller owns (an unnamed
-// file that appears only when the encode succeeds). It seeks back at the end to fill in the
-// duration and the size.
+// The FLV muxer, writing to an open file that the caller owns (one that appears only when the
+// encode succeeds). It goes back at the end to fill in the duration and the size.
 class Muxer
 {
 public:
-    explicit Muxer(int outputFd);
+    explicit Muxer(platform::FileHandle output);
 
     // Encoders must then put their stream headers in the codec's extradata.
     [[nodiscard]] bool wantsGlobalHeader() const;
@@ -23,7 +26,16 @@ public:
     void write(AVPacket* packet);
     void finish();
 
+    // Where libav's writes go: the file, and how far into it they have come.
+    struct Output
+    {
+        platform::FileHandle file;
+        std::uint64_t position = 0;
+    };
+
 private:
+    // Where libav finds it, however the muxer is moved.
+    std::unique_ptr<Output> m_output;
     IoPtr m_io; // outlives the muxer that writes through it
     OutputPtr m_context;
 };

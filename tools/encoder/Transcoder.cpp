@@ -175,11 +175,11 @@ void checkComplete(const std::vector<DecodeSummary>& streams, double sourceDurat
 class Pipeline
 {
 public:
-    Pipeline(const EncoderOptions& options, int outputFd, const std::atomic<bool>& cancel,
-             const ProgressCallback& progress)
+    Pipeline(const EncoderOptions& options, platform::FileHandle output,
+             const std::atomic<bool>& cancel, const ProgressCallback& progress)
         : m_input(options.input, !options.noAudio, cancel), m_progress(progress), m_cancel(cancel)
     {
-        Muxer muxer(outputFd);
+        Muxer muxer(output);
         std::optional<Encoder> videoEncoder, audioEncoder;
         std::optional<FilterGraph> videoGraph, audioGraph;
         std::optional<Decoder> audioDecoder;
@@ -362,12 +362,12 @@ std::string rateNotice(const VideoRate& rate)
     return line;
 }
 
-VideoRate transcode(const EncoderOptions& options, int outputFd, const std::atomic<bool>& cancel,
-                    const ProgressCallback& progress)
+VideoRate transcode(const EncoderOptions& options, platform::FileHandle output,
+                    const std::atomic<bool>& cancel, const ProgressCallback& progress)
 {
     // Our one line says what went wrong; the libraries' own diagnostics would bury it.
     av_log_set_level(AV_LOG_FATAL);
-    return Pipeline(options, outputFd, cancel, progress).run();
+    return Pipeline(options, output, cancel, progress).run();
 }
 
 } // namespace quillora::encoder

@@ -5,19 +5,18 @@
 #include "Errors.h"
 #include "ProgressWindow.h"
 #include "Transcoder.h"
-#include "flv/SafeOutput.h"
+#include "platform/Files.h"
 #include "platform/RuntimeDirNotice.h"
+#include "platform/SafeOutput.h"
+#include "platform/Session.h"
 
 #include <QApplication>
 #include <QMessageBox>
 
 #include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace quillora::encoder;
 
@@ -27,13 +26,13 @@ std::atomic<bool> cancelRequested{false};
 
 std::atomic<bool> encoding{false};
 
-// During the encode a signal cancels it cleanly; at any other moment (a question or a failure
-// message waiting for an answer) it ends the process, as the signal means. Either way the
-// unnamed output file vanishes with us. A second signal never waits.
-void onSignal(int signal)
+// During the encode a request to stop cancels it cleanly; at any other moment (a question or a
+// failure message waiting for an answer) it ends the process, as the request means. Either way
+// the unfinished output file vanishes with us. A second request never waits.
+void onStopRequest(int request)
 {
     if (!encoding || cancelRequested)
-        _exit(128 + signal);
+        quillora::platform::exitNow(128 + request);
     cancelRequested = true;
 }
 
@@ -45,27 +44,13 @@ const char* usage =
     "audio with -an. -y replaces an existing OUTPUT without asking.\n"
     "Exit codes: 0 success, 1 the encode failed, 2 wrong command line, 3 not allowed to replace.\n";
 
-[[nodiscard]] bool sameFile(const std::string& a, const std::string& b)
-{
-    struct stat sa
-    {
-    }, sb{};
-    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
-}
-
 // Permissions for the new file: those of the file it replaces, or the usual ones. Reading the
 // umask means setting it, for the whole process: only while no other thread runs.
-[[nodiscard]] mode_t outputMode(const std::string& output)
+[[nodiscard]] std::uint32_t outputPermissions(const std::string& output)
 {
-    struct stat existing
-    {
-    };
-    if (::stat(output.c_str(), &existing) == 0)
-        return existing.st_mode & 07777;
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
+    if (const auto existing = quillora::platform::statusOf(output))
+        return existing->permissions;
+    return quillora::platform::newFilePermissions();
 }
 
 [[nodiscard]] bool windowWanted()
@@ -75,18 +60,19 @@ const char* usage =
     if (platform == "offscreen" || platform == "minimal")
         return false;
     return qEnvironmentVariableIsSet("QUILLORA_PROGRESS_WINDOW") &&
-           (qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY"));
+           quillora::platform::hasGraphicalSession();
 }
 
 // The encode itself: into an unnamed file beside the output, put in place only when complete,
 // so a failure, a cancel or a kill leaves no partial file and the old one untouched.
-VideoRate encodeSafely(const EncoderOptions& options, mode_t mode, const ProgressCallback& progress)
+VideoRate encodeSafely(const EncoderOptions& options, std::uint32_t permissions,
+                       const ProgressCallback& progress)
 {
-    quillora::flv::SafeOutput output(options.output, mode);
+    quillora::platform::SafeOutput output(options.output, permissions);
     encoding = true;
     VideoRate rate;
     try {
-        rate = transcode(options, output.fd(), cancelRequested, progress);
+        rate = transcode(options, output.handle(), cancelRequested, progress);
     } catch (...) {
         encoding = false;
         throw;
@@ -96,8 +82,8 @@ VideoRate encodeSafely(const EncoderOptions& options, mode_t mode, const Progres
     return rate;
 }
 
-VideoRate encodeWithWindow(int argc, char** argv, const EncoderOptions& options, mode_t mode,
-                           bool mustAsk)
+VideoRate encodeWithWindow(int argc, char** argv, const EncoderOptions& options,
+                           std::uint32_t permissions, bool mustAsk)
 {
     quillora::platform::silenceRuntimeDirNotice();
     QApplication application(argc, argv);
@@ -109,15 +95,15 @@ VideoRate encodeWithWindow(int argc, char** argv, const EncoderOptions& options,
                           QString::fromStdString(options.output), cancelRequested);
     VideoRate rate;
     encodeInWindow(window, [&](const ProgressCallback& progress) {
-        rate = encodeSafely(options, mode, progress);
+        rate = encodeSafely(options, permissions, progress);
     });
     return rate;
 }
 
-VideoRate encodeInTerminal(const EncoderOptions& options, mode_t mode, bool mustAsk)
+VideoRate encodeInTerminal(const EncoderOptions& options, std::uint32_t permissions, bool mustAsk)
 {
     if (mustAsk) {
-        if (!isatty(STDIN_FILENO))
+        if (!quillora::platform::isTerminal(quillora::platform::StandardStream::Input))
             throw NotReplaced(options.output +
                               " already exists; not replaced (use -y to replace it)");
         std::cerr << "File '" << options.output << "' already exists. Overwrite? [y/N] ";
@@ -126,11 +112,12 @@ VideoRate encodeInTerminal(const EncoderOptions& options, mode_t mode, bool must
         if (answer != "y" && answer != "Y")
             throw NotReplaced("not replaced");
     }
-    const bool showProgress = isatty(STDERR_FILENO);
+    const bool showProgress =
+        quillora::platform::isTerminal(quillora::platform::StandardStream::Error);
     ProgressThrottle throttle;
     VideoRate rate;
     try {
-        rate = encodeSafely(options, mode, [&](double done, double total) {
+        rate = encodeSafely(options, permissions, [&](double done, double total) {
             if (showProgress && throttle.due())
                 std::fprintf(stderr, "\r%s   ",
                              qPrintable(progressText(throttle.elapsed() / 1000.0, done, total)));
@@ -153,26 +140,25 @@ void encode(int argc, char** argv)
         std::cout << usage;
         return;
     }
-    struct stat source
-    {
-    };
-    if (::stat(options.input.c_str(), &source) != 0 || !S_ISREG(source.st_mode))
+    const auto source = quillora::platform::statusOf(options.input);
+    if (!source || !source->regular)
         throw EncodeError("the source file " + options.input + " does not exist");
-    if (sameFile(options.input, options.output))
+    if (quillora::platform::sameFile(options.input, options.output))
         throw UsageError("the output " + options.output +
                          " is the source itself; choose another name");
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
-        std::signal(signal, onSignal);
-    // Past a file-size limit, a write must fail with an error we report, not kill us.
-    std::signal(SIGXFSZ, SIG_IGN);
-    const bool mustAsk = !options.overwrite && ::access(options.output.c_str(), F_OK) == 0;
+    quillora::platform::onStopRequest(onStopRequest);
+    quillora::platform::failWritesPastSizeLimits();
+    const bool mustAsk = !options.overwrite && quillora::platform::statusOf(options.output);
     // Before the window's threads, and the encode's, start.
-    const mode_t mode = outputMode(options.output);
-    const VideoRate rate = windowWanted() ? encodeWithWindow(argc, argv, options, mode, mustAsk)
-                                          : encodeInTerminal(options, mode, mustAsk);
+    const std::uint32_t permissions = outputPermissions(options.output);
+    const VideoRate rate = windowWanted()
+                               ? encodeWithWindow(argc, argv, options, permissions, mustAsk)
+                               : encodeInTerminal(options, permissions, mustAsk);
     // A file that misses the chosen rate says so to the user in a terminal, rather than passing
     // for what was asked; started by the desktop program or a script, a success stays silent.
-    if (const std::string notice = rateNotice(rate); !notice.empty() && isatty(STDERR_FILENO))
+    if (const std::string notice = rateNotice(rate);
+        !notice.empty() &&
+        quillora::platform::isTerminal(quillora::platform::StandardStream::Error))
         std::cerr << "ffmpeg: " << notice << "\n";
 }
 

@@ -1,4 +1,4 @@
-#include "flv/SafeOutput.h"
+#include "platform/SafeOutput.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -15,12 +15,12 @@
 #include <unistd.h>
 #include <vector>
 
-namespace quillora::flv {
+namespace quillora::platform {
 
 namespace {
 [[noreturn]] void fail(const std::string& what)
 {
-    throw std::system_error(errno, std::generic_category(), what);
+    throwLastError(what);
 }
 
 // The extended attributes of `from`, copied where the system allows each one.
@@ -75,81 +75,50 @@ std::string randomSuffix()
 }
 } // namespace
 
-std::string parentFolder(const std::string& path)
-{
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-SafeOutput::SafeOutput(const std::string& target, mode_t mode) : m_target(target)
+SafeOutput::SafeOutput(const std::string& target, std::uint32_t permissions)
+    : m_target(target), m_handle(-1)
 {
     const std::string folder = parentFolder(target);
     // An unnamed file is named through /proc when it is complete, which a chroot or a sandbox
     // may lack.
     if (::access("/proc/self/fd", X_OK) == 0)
-        m_fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode & 0777);
-    if (m_fd < 0) {
+        m_handle = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, permissions & 0777);
+    if (m_handle < 0) {
         // File systems without unnamed files: a hidden name beside the target.
         const auto slash = target.find_last_of('/');
         const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
         m_tempPath = folder + "/." + name + "." + randomSuffix() + ".part";
-        m_fd = ::open(m_tempPath.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, mode & 0777);
-        if (m_fd < 0) {
+        m_handle =
+            ::open(m_tempPath.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, permissions & 0777);
+        if (m_handle < 0) {
             m_tempPath.clear();
             fail("cannot create a file in " + folder);
         }
     }
-    takeOver(target, m_fd);
+    takeOver(target, m_handle);
 }
 
 SafeOutput::~SafeOutput()
 {
-    if (m_fd >= 0)
-        ::close(m_fd);
+    if (m_handle >= 0)
+        ::close(m_handle);
     if (!m_committed && !m_tempPath.empty())
         ::unlink(m_tempPath.c_str());
 }
 
-void SafeOutput::write(const void* data, std::size_t size)
-{
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(m_fd, p, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            fail("cannot write " + m_target);
-        }
-        p += n;
-        size -= static_cast<std::size_t>(n);
-    }
-}
-
 void SafeOutput::writeAt(std::uint64_t offset, const void* data, std::size_t size)
 {
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::pwrite(m_fd, p, size, static_cast<off_t>(offset));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            fail("cannot write " + m_target);
-        }
-        p += n;
-        offset += static_cast<std::uint64_t>(n);
-        size -= static_cast<std::size_t>(n);
-    }
+    platform::writeAt(m_handle, offset, data, size, m_target);
 }
 
-void SafeOutput::copyFrom(int inFd, std::uint64_t from, std::uint64_t length, std::uint64_t to)
+void SafeOutput::copyFrom(const InputFile& input, std::uint64_t from, std::uint64_t length,
+                          std::uint64_t to)
 {
     // Each chunk copied goes to the disk while the next one is copied.
     constexpr std::uint64_t chunk = 8u << 20;
     const auto flushing = [&](std::uint64_t begin, std::uint64_t end) {
         if (end / chunk != begin / chunk)
-            ::sync_file_range(m_fd, static_cast<off64_t>(end / chunk * chunk - chunk),
+            ::sync_file_range(m_handle, static_cast<off64_t>(end / chunk * chunk - chunk),
                               static_cast<off64_t>(chunk), SYNC_FILE_RANGE_WRITE);
     };
     auto in = static_cast<off64_t>(from);
@@ -157,7 +126,7 @@ void SafeOutput::copyFrom(int inFd, std::uint64_t from, std::uint64_t length, st
     while (length > 0) {
         const std::uint64_t want =
             std::min(length, chunk - static_cast<std::uint64_t>(out) % chunk);
-        const ssize_t n = ::copy_file_range(inFd, &in, m_fd, &out, want, 0);
+        const ssize_t n = ::copy_file_range(input.handle(), &in, m_handle, &out, want, 0);
         if (n > 0) {
             length -= static_cast<std::uint64_t>(n);
             flushing(static_cast<std::uint64_t>(out - n), static_cast<std::uint64_t>(out));
@@ -177,29 +146,26 @@ void SafeOutput::copyFrom(int inFd, std::uint64_t from, std::uint64_t length, st
     while (length > 0) {
         const std::size_t want =
             static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length));
-        const ssize_t n = ::pread(inFd, buffer.data(), want, in);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            fail("cannot read input");
+        const std::size_t n = input.readAt(static_cast<std::uint64_t>(in), buffer.data(), want);
         if (n == 0)
             throw std::system_error(EIO, std::generic_category(), "input ended while copying");
-        writeAt(static_cast<std::uint64_t>(out), buffer.data(), static_cast<std::size_t>(n));
-        in += n;
-        out += n;
-        flushing(static_cast<std::uint64_t>(out - n), static_cast<std::uint64_t>(out));
-        length -= static_cast<std::uint64_t>(n);
+        writeAt(static_cast<std::uint64_t>(out), buffer.data(), n);
+        in += static_cast<off64_t>(n);
+        out += static_cast<off64_t>(n);
+        flushing(static_cast<std::uint64_t>(out) - n, static_cast<std::uint64_t>(out));
+        length -= n;
     }
 }
 
-bool SafeOutput::cloneFrom(int inFd, std::uint64_t from, std::uint64_t length, std::uint64_t to)
+bool SafeOutput::cloneFrom(const InputFile& input, std::uint64_t from, std::uint64_t length,
+                           std::uint64_t to)
 {
     file_clone_range range{};
-    range.src_fd = inFd;
+    range.src_fd = input.handle();
     range.src_offset = from;
     range.src_length = length;
     range.dest_offset = to;
-    while (::ioctl(m_fd, FICLONERANGE, &range) != 0) {
+    while (::ioctl(m_handle, FICLONERANGE, &range) != 0) {
         switch (errno) {
         case EINTR:
             continue;
@@ -221,24 +187,24 @@ std::uint64_t SafeOutput::blockSize() const
     struct statfs info
     {
     };
-    if (::fstatfs(m_fd, &info) != 0 || info.f_bsize <= 0)
+    if (::fstatfs(m_handle, &info) != 0 || info.f_bsize <= 0)
         return 0;
     return static_cast<std::uint64_t>(info.f_bsize);
 }
 
 void SafeOutput::discard()
 {
-    if (::ftruncate(m_fd, 0) != 0)
+    if (::ftruncate(m_handle, 0) != 0)
         fail("cannot write " + m_target);
 }
 
 void SafeOutput::commit()
 {
-    if (::fsync(m_fd) != 0)
+    if (::fsync(m_handle) != 0)
         fail("cannot flush " + m_target);
     if (m_tempPath.empty()) {
         // Give the unnamed file a name beside the target, then move it over the target.
-        const std::string procPath = "/proc/self/fd/" + std::to_string(m_fd);
+        const std::string procPath = "/proc/self/fd/" + std::to_string(m_handle);
         const std::string named = parentFolder(m_target) + "/." + randomSuffix() + ".part";
         if (::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, named.c_str(), AT_SYMLINK_FOLLOW) != 0)
             fail("cannot name the new " + m_target);
@@ -251,8 +217,8 @@ void SafeOutput::commit()
         fail("cannot replace " + m_target);
     }
     m_committed = true;
-    ::close(m_fd);
-    m_fd = -1;
+    ::close(m_handle);
+    m_handle = -1;
     // Make the rename itself durable.
     const int folder = ::open(parentFolder(m_target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder >= 0) {
@@ -261,4 +227,4 @@ void SafeOutput::commit()
     }
 }
 
-} // namespace quillora::flv
+} // namespace quillora::platform
