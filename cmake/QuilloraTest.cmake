@@ -36,7 +36,8 @@ function(quillora_add_script_test)
     if(T_LABELS)
         set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}")
     endif()
-    # Two xvfb-run -a started at once can pick the same display number.
+    # One window check at a time: each waits on windows with deadlines, and two side by side
+    # would share the cores that both wait for.
     if("gui" IN_LIST T_LABELS)
         set_tests_properties(${T_NAME} PROPERTIES RESOURCE_LOCK xvfb)
     endif()

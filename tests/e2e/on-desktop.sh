@@ -7,5 +7,5 @@ here=$(cd "$(dirname "$0")" && pwd)
 script=$1
 shift
 # Debian's Python, which has the X and accessibility bindings.
-exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
+exec "$here/on-xvfb.sh" --screen 1280x1024x24 \
     dbus-run-session -- /usr/bin/python3 "$here/$script" "$@"

@@ -8,9 +8,8 @@ set -euo pipefail
 quillora=$1
 tools=$2
 if [ -z "${QUILLORA_UNDER_XVFB:-}" ]; then
-    command -v xvfb-run >/dev/null || { echo "SKIP: no xvfb-run"; exit 77; }
     export QUILLORA_UNDER_XVFB=1
-    exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+    exec "$(dirname "$0")/on-xvfb.sh" "$0" "$@"
 fi
 unset QT_QPA_PLATFORM XDG_RUNTIME_DIR
 
@@ -42,7 +41,8 @@ fi
 pids+=($!)
 for _ in $(seq 100); do
     [ -n "$(xdotool search --onlyvisible --name '^Quillora$' 2>/dev/null)" ] && break
-    kill -0 "${pids[-1]}" 2>/dev/null || fail "quillora ended before its window appeared"
+    kill -0 "${pids[-1]}" 2>/dev/null ||
+        fail "quillora ended before its window appeared: $(head -c 400 "$work/quillora.err")"
     sleep 0.2
 done
 [ -n "$(xdotool search --onlyvisible --name '^Quillora$' 2>/dev/null)" ] ||

@@ -3,6 +3,6 @@
 # display's platform rather than a test run's offscreen one.
 if [ -z "${DISPLAY:-}" ] || [ -z "${QUILLORA_UNDER_XVFB:-}" ]; then
     export QUILLORA_UNDER_XVFB=1
-    exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+    exec "$(dirname "${BASH_SOURCE[0]}")/on-xvfb.sh" "$0" "$@"
 fi
 unset QT_QPA_PLATFORM
