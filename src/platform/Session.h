@@ -1,8 +1,13 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace quillora::platform {
+
+// The program's arguments as UTF-8, without the program's name. On Windows they are read from
+// the wide command line: main()'s own are in the local code page, which cannot spell every name.
+[[nodiscard]] std::vector<std::string> commandLineArguments(int argc, char** argv);
 
 // What tells this user apart from the machine's other users, fit for a file name.
 [[nodiscard]] std::string userTag();

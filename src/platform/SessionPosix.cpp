@@ -9,6 +9,11 @@
 
 namespace quillora::platform {
 
+std::vector<std::string> commandLineArguments(int argc, char** argv)
+{
+    return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
+}
+
 std::string userTag()
 {
     return std::to_string(::getuid());

@@ -135,7 +135,7 @@ VideoRate encodeInTerminal(const EncoderOptions& options, std::uint32_t permissi
 void encode(int argc, char** argv)
 {
     const EncoderOptions options =
-        parseEncoderOptions(std::vector<std::string>(argv + 1, argv + argc));
+        parseEncoderOptions(quillora::platform::commandLineArguments(argc, argv));
     if (options.help) {
         std::cout << usage;
         return;

@@ -1,15 +1,16 @@
 // flvtool2: writes a complete onMetaData (with a keyframe index) at the front of an FLV file.
 #include "flv/Bytes.h"
 #include "flv/MetadataInjector.h"
+#include "platform/Session.h"
 
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <iostream>
 #include <new>
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <vector>
 
 using namespace quillora::flv;
 
@@ -40,25 +41,25 @@ void printUsage(std::ostream& out)
            "input is not a valid FLV file.\n";
 }
 
-void run(int argc, char** argv)
+void run(const std::vector<std::string>& arguments)
 {
-    if (argc < 2)
+    if (arguments.empty())
         throw CommandLineError("no command given");
-    const std::string command = argv[1];
+    const std::string& command = arguments[0];
     if (command == "-h" || command == "--help") {
         printUsage(std::cout);
     } else if (command == "--version") {
         std::cout << creator << "\n";
     } else if (command == "-P") {
-        if (argc != 3)
+        if (arguments.size() != 2)
             throw CommandLineError("-P takes one file");
-        if (!printMetadata(argv[2], std::cout))
-            std::cout << argv[2] << ": no onMetaData\n";
+        if (!printMetadata(arguments[1], std::cout))
+            std::cout << arguments[1] << ": no onMetaData\n";
     } else if (command == "-U") {
-        if (argc != 3 && argc != 4)
+        if (arguments.size() != 2 && arguments.size() != 3)
             throw CommandLineError("-U takes an input file and an optional output file");
-        const std::string input = argv[2];
-        const std::string output = argc == 4 ? argv[3] : input;
+        const std::string& input = arguments[1];
+        const std::string& output = arguments.size() == 3 ? arguments[2] : input;
         const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
                              std::chrono::system_clock::now().time_since_epoch())
                              .count();
@@ -72,12 +73,12 @@ void run(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    // Past a file-size limit, a write must fail with an error we report, not kill us.
-    std::signal(SIGXFSZ, SIG_IGN);
-    const std::string input = argc > 2 ? argv[2] : "";
+    quillora::platform::failWritesPastSizeLimits();
+    const std::vector<std::string> arguments = quillora::platform::commandLineArguments(argc, argv);
+    const std::string input = arguments.size() > 1 ? arguments[1] : "";
     // Every failure ends here, as one line and its exit code.
     try {
-        run(argc, argv);
+        run(arguments);
         errno = 0;
         std::cout.flush();
         if (!std::cout)
