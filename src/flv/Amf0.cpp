@@ -4,7 +4,8 @@
 
 #include <bit>
 #include <cmath>
-#include <ctime>
+#include <cstdint>
+#include <cstdio>
 #include <ostream>
 #include <sstream>
 
@@ -496,17 +497,46 @@ void describeAmf(std::span<const std::uint8_t> data, std::size_t& offset, std::o
     Reader(data, offset).describe(0, out);
 }
 
+namespace {
+struct CivilDate
+{
+    std::int64_t year;
+    unsigned month;
+    unsigned day;
+};
+
+// The proleptic Gregorian date `days` after 1970-01-01, for any day an AMF date may name: the
+// system's calendar functions stop at the range of time_t or of an int year, and not every
+// system has them in the same form.
+CivilDate civilFromDays(std::int64_t days)
+{
+    // Counted from 0000-03-01 in eras of 400 years, so that a leap day ends each year.
+    days += 719468;
+    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
+    const unsigned yearOfEra =
+        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const unsigned shiftedMonth = (5 * dayOfYear + 2) / 153;
+    const unsigned day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
+    const unsigned month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
+    return {static_cast<std::int64_t>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0), month, day};
+}
+} // namespace
+
 std::string describeDate(double milliseconds)
 {
-    // Past the range a conversion to time_t would be undefined, and gmtime could not say.
+    // Past the range an integer conversion would be undefined.
     if (!(std::fabs(milliseconds) <= maxDateMilliseconds))
         return "invalid date";
-    const auto seconds = static_cast<std::time_t>(std::floor(milliseconds / 1000));
-    std::tm utc{};
-    char text[40];
-    if (!gmtime_r(&seconds, &utc) ||
-        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc) == 0)
-        return "invalid date";
+    const auto seconds = static_cast<std::int64_t>(std::floor(milliseconds / 1000));
+    const std::int64_t days = (seconds >= 0 ? seconds : seconds - 86399) / 86400;
+    const auto time = static_cast<unsigned>(seconds - days * 86400);
+    const CivilDate date = civilFromDays(days);
+    char text[48];
+    std::snprintf(text, sizeof text, "%lld-%02u-%02uT%02u:%02u:%02uZ",
+                  static_cast<long long>(date.year), date.month, date.day, time / 3600,
+                  time / 60 % 60, time % 60);
     return text;
 }
 
