@@ -59,8 +59,10 @@ struct FileStatus
 // end it ends in removed, or the empty text when the system has none.
 [[nodiscard]] std::string systemErrorText(int code);
 
-// The last failure of a system call, as an exception whose message begins with `what`.
-[[noreturn]] void throwLastError(const std::string& what);
+// The last failure of a system call, as an exception whose message is `what` followed by
+// `subject` (a path, say). The message is put together after the failure is read, which
+// allocating it could change.
+[[noreturn]] void throwLastError(const char* what, const std::string& subject = {});
 
 // Writes all of [data, data + size) at `offset`; throws naming `path` on failure.
 void writeAt(FileHandle file, std::uint64_t offset, const void* data, std::size_t size,

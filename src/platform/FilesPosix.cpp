@@ -61,7 +61,7 @@ std::string resolveTarget(const std::string& path)
         return path;
     char* real = ::realpath(path.c_str(), nullptr);
     if (!real)
-        throwLastError("cannot resolve " + path);
+        throwLastError("cannot resolve ", path);
     std::string result = real;
     std::free(real);
     return result;
@@ -89,9 +89,10 @@ std::string systemErrorText(int code)
     return text;
 }
 
-void throwLastError(const std::string& what)
+void throwLastError(const char* what, const std::string& subject)
 {
-    throw std::system_error(errno, std::generic_category(), what);
+    const int error = errno;
+    throw std::system_error(error, std::generic_category(), what + subject);
 }
 
 void writeAt(FileHandle file, std::uint64_t offset, const void* data, std::size_t size,
@@ -103,7 +104,7 @@ void writeAt(FileHandle file, std::uint64_t offset, const void* data, std::size_
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            throwLastError("cannot write " + path);
+            throwLastError("cannot write ", path);
         }
         p += n;
         offset += static_cast<std::uint64_t>(n);
@@ -117,7 +118,7 @@ std::uint64_t sizeOf(FileHandle file, const std::string& path)
     {
     };
     if (::fstat(file, &info) != 0)
-        throwLastError("cannot read " + path);
+        throwLastError("cannot read ", path);
     return static_cast<std::uint64_t>(info.st_size);
 }
 
@@ -126,7 +127,7 @@ InputFile::InputFile(const std::string& path)
     : m_path(path), m_handle(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC))
 {
     if (m_handle < 0)
-        throwLastError("cannot open " + path);
+        throwLastError("cannot open ", path);
     struct stat info
     {
     };
@@ -160,7 +161,7 @@ std::size_t InputFile::readAt(std::uint64_t offset, void* buffer, std::size_t le
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            throwLastError("cannot read " + m_path);
+            throwLastError("cannot read ", m_path);
         if (n == 0)
             break;
         done += static_cast<std::size_t>(n);
@@ -175,7 +176,7 @@ void InputFile::checkUnchanged() const
     {
     };
     if (::fstat(m_handle, &now) != 0)
-        throwLastError("cannot read " + m_path);
+        throwLastError("cannot read ", m_path);
     if (static_cast<std::uint64_t>(now.st_size) != m_size || modifiedNanoseconds(now) != m_modified)
         throw std::system_error(EBUSY, std::generic_category(),
                                 m_path + " changed while it was read; it was left as it is");

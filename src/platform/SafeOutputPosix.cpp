@@ -18,9 +18,9 @@
 namespace quillora::platform {
 
 namespace {
-[[noreturn]] void fail(const std::string& what)
+[[noreturn]] void fail(const char* what, const std::string& subject)
 {
-    throwLastError(what);
+    throwLastError(what, subject);
 }
 
 // The extended attributes of `from`, copied where the system allows each one.
@@ -92,7 +92,7 @@ SafeOutput::SafeOutput(const std::string& target, std::uint32_t permissions)
             ::open(m_tempPath.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, permissions & 0777);
         if (m_handle < 0) {
             m_tempPath.clear();
-            fail("cannot create a file in " + folder);
+            fail("cannot create a file in ", folder);
         }
     }
     takeOver(target, m_handle);
@@ -135,7 +135,7 @@ void SafeOutput::copyFrom(const InputFile& input, std::uint64_t from, std::uint6
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
-            fail("cannot copy into " + m_target);
+            fail("cannot copy into ", m_target);
         // Refused, or nothing copied where a read may still work (some filesystems answer 0):
         // copying through a buffer decides.
         break;
@@ -174,7 +174,7 @@ bool SafeOutput::cloneFrom(const InputFile& input, std::uint64_t from, std::uint
         case EFBIG:
         case EIO:
         case ENOMEM:
-            fail("cannot write " + m_target);
+            fail("cannot write ", m_target);
         default:
             return false; // not on this filesystem, or not between these two files
         }
@@ -195,26 +195,26 @@ std::uint64_t SafeOutput::blockSize() const
 void SafeOutput::discard()
 {
     if (::ftruncate(m_handle, 0) != 0)
-        fail("cannot write " + m_target);
+        fail("cannot write ", m_target);
 }
 
 void SafeOutput::commit()
 {
     if (::fsync(m_handle) != 0)
-        fail("cannot flush " + m_target);
+        fail("cannot flush ", m_target);
     if (m_tempPath.empty()) {
         // Give the unnamed file a name beside the target, then move it over the target.
         const std::string procPath = "/proc/self/fd/" + std::to_string(m_handle);
         const std::string named = parentFolder(m_target) + "/." + randomSuffix() + ".part";
         if (::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, named.c_str(), AT_SYMLINK_FOLLOW) != 0)
-            fail("cannot name the new " + m_target);
+            fail("cannot name the new ", m_target);
         m_tempPath = named;
     }
     if (::rename(m_tempPath.c_str(), m_target.c_str()) != 0) {
         const int error = errno;
         ::unlink(m_tempPath.c_str());
         errno = error;
-        fail("cannot replace " + m_target);
+        fail("cannot replace ", m_target);
     }
     m_committed = true;
     ::close(m_handle);
