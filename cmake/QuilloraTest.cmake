@@ -10,7 +10,8 @@ function(quillora_add_test)
     target_link_libraries(${T_NAME} PRIVATE Qt6::Test ${T_LIBS})
     set_target_properties(${T_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
     set(environment QT_QPA_PLATFORM=offscreen QUILLORA_BIN_DIR=${CMAKE_BINARY_DIR}/bin
-        QUILLORA_TEST_BIN_DIR=${CMAKE_BINARY_DIR}/tests QUILLORA_SOURCE_DIR=${PROJECT_SOURCE_DIR})
+        QUILLORA_TEST_BIN_DIR=${CMAKE_BINARY_DIR}/tests QUILLORA_SOURCE_DIR=${PROJECT_SOURCE_DIR}
+        ${QUILLORA_TEST_ENVIRONMENT})
     add_test(NAME ${T_NAME} COMMAND ${T_NAME})
     set_tests_properties(${T_NAME} PROPERTIES ENVIRONMENT "${environment}")
     if(T_LABELS)

@@ -7,6 +7,7 @@
 #include "ui/MessageBoxNotifier.h"
 
 #include <QApplication>
+#include <QDir>
 
 using namespace quillora;
 
@@ -22,7 +23,9 @@ int main(int argc, char** argv)
     ui::MessageBoxNotifier notifier;
     ui::DialogChoosers choosers;
     app::SingleInstance instance;
-    ui::MainWindow window(notifier, choosers, QCoreApplication::applicationDirPath());
+    // The command lines name the folder as the system writes it: with backslashes on Windows.
+    ui::MainWindow window(notifier, choosers,
+                          QDir::toNativeSeparators(QCoreApplication::applicationDirPath()));
     app::Form_Load(window, notifier, instance);
     return QApplication::exec();
 }

@@ -7,6 +7,10 @@
 #include <QProcess>
 #include <QScopedValueRollback>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace quillora::process {
 
 namespace {
@@ -88,6 +92,12 @@ ToolResult ToolRunner::run(const encoding::CommandLine& command, const Messages&
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(m_extraEnvironment);
     process.setProcessEnvironment(environment);
+#ifdef Q_OS_WIN
+    // A console program started from a window would get a console window of its own beside
+    // the tool's own window; it has none, and talks to the user through that window.
+    process.setCreateProcessArgumentsModifier(
+        [](QProcess::CreateProcessArguments* arguments) { arguments->flags |= CREATE_NO_WINDOW; });
+#endif
 
     process.start(QIODevice::ReadWrite);
     if (!process.waitForStarted(-1)) {
