@@ -4,6 +4,7 @@
 #   scripts/run.sh      build run                 (build and start the desktop program)
 #   scripts/test.sh     build run test package    (every test)
 #   scripts/package.sh  build package             (the .deb)
+#   scripts/package-windows.sh  build windows     (the Windows zip and installer)
 # Usage: install-deps.sh SET...
 set -euo pipefail
 
@@ -31,12 +32,18 @@ test=(
     # bench/quality.sh: photographs to pan and zoom, a font for its screen content
     mate-backgrounds fonts-dejavu-core
 )
+# Quillora for Windows: the cross-compilers and what builds Qt, LAME and FFmpeg with them, the
+# installer's compiler, and Wine with a display and a window manager for the tests.
+windows=(
+    g++-mingw-w64-x86-64-posix nasm autoconf automake libtool dpkg-dev pkg-config
+    qt6-base-dev-tools nsis wine64 fonts-wine xvfb openbox xdotool imagemagick
+)
 # Making and checking the package.
 package=(
     dpkg-dev file lintian
 )
 
-[ $# -gt 0 ] || { echo "Usage: install-deps.sh build|run|test|package..." >&2; exit 2; }
+[ $# -gt 0 ] || { echo "Usage: install-deps.sh build|run|test|package|windows..." >&2; exit 2; }
 packages=()
 for set in "$@"; do
     case $set in
@@ -44,6 +51,7 @@ for set in "$@"; do
         run) packages+=("${run[@]}") ;;
         test) packages+=("${test[@]}") ;;
         package) packages+=("${package[@]}") ;;
+        windows) packages+=("${windows[@]}") ;;
         *) echo "install-deps.sh: no package set named $set" >&2; exit 2 ;;
     esac
 done

@@ -1,0 +1,90 @@
+# The Windows build: each program's version information, icon and manifest, and an
+# application folder that holds everything the programs load.
+#
+#   QUILLORA_WINDOWS_ICON   the programs' icon (artwork/quillora.ico of a native build)
+#
+# quillora_windows_resources(<target> <description>) gives a program its resources;
+# quillora_windows_folder() installs, beside the programs, every DLL they load (found from
+# their imports), Qt's windows platform plugin and its styles.
+
+set(QUILLORA_WINDOWS_ICON "" CACHE FILEPATH "The programs' icon (.ico)")
+
+function(quillora_windows_resources target description)
+    set(name ${target})
+    set(manifest ${CMAKE_CURRENT_BINARY_DIR}/${target}.manifest)
+    configure_file(${PROJECT_SOURCE_DIR}/dist/windows/program.manifest.in ${manifest} @ONLY)
+    set(icon_line "")
+    if(QUILLORA_WINDOWS_ICON)
+        set(icon_line "1 ICON \"${QUILLORA_WINDOWS_ICON}\"")
+    endif()
+    set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
+    configure_file(${PROJECT_SOURCE_DIR}/dist/windows/program.rc.in ${rc} @ONLY)
+    target_sources(${target} PRIVATE ${rc})
+    # The resource file names the icon and the manifest, which windres reads.
+    set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS "${manifest};${QUILLORA_WINDOWS_ICON}")
+endfunction()
+
+function(quillora_windows_folder)
+    quillora_windows_dll_folders(search)
+    list(GET search 0 qt_bin)
+    get_filename_component(qt_prefix ${qt_bin} DIRECTORY)
+    set(plugins ${qt_prefix}/plugins)
+    install(FILES ${plugins}/platforms/qwindows.dll DESTINATION ${QUILLORA_APP_DIR}/platforms)
+    install(FILES ${plugins}/styles/qwindowsvistastyle.dll DESTINATION ${QUILLORA_APP_DIR}/styles)
+    install(CODE "
+        set(CMAKE_GET_RUNTIME_DEPENDENCIES_PLATFORM windows+pe)
+        set(CMAKE_GET_RUNTIME_DEPENDENCIES_TOOL objdump)
+        set(CMAKE_GET_RUNTIME_DEPENDENCIES_COMMAND ${CMAKE_OBJDUMP})
+        set(app \"\${CMAKE_INSTALL_PREFIX}/${QUILLORA_APP_DIR}\")
+        file(GET_RUNTIME_DEPENDENCIES
+            EXECUTABLES \"\${app}/quillora.exe\" \"\${app}/ffmpeg.exe\" \"\${app}/flvtool2.exe\"
+            MODULES \"\${app}/platforms/qwindows.dll\" \"\${app}/styles/qwindowsvistastyle.dll\"
+            DIRECTORIES ${search}
+            RESOLVED_DEPENDENCIES_VAR found
+            UNRESOLVED_DEPENDENCIES_VAR system
+            PRE_EXCLUDE_REGEXES \"^(api-ms-|ext-ms-)\")
+        foreach(dll IN LISTS found)
+            file(INSTALL \${dll} DESTINATION \"\${app}\")
+        endforeach()
+        # Unresolved are the system's own (kernel32.dll and friends), which every Windows has.
+    ")
+endfunction()
+
+# Where the programs' DLLs come from: Qt's, FFmpeg's and the compiler's runtime.
+function(quillora_windows_dll_folders out)
+    get_target_property(qt_core_dll Qt6::Core IMPORTED_LOCATION_RELEASE)
+    get_filename_component(qt_bin ${qt_core_dll} DIRECTORY)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libstdc++-6.dll
+        OUTPUT_VARIABLE libstdcxx OUTPUT_STRIP_TRAILING_WHITESPACE)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libwinpthread-1.dll
+        OUTPUT_VARIABLE winpthread OUTPUT_STRIP_TRAILING_WHITESPACE)
+    get_filename_component(runtime_dir ${libstdcxx} DIRECTORY)
+    get_filename_component(winpthread_dir ${winpthread} DIRECTORY)
+    set(${out} ${qt_bin} ${QUILLORA_WIN64_PREFIX}/bin ${runtime_dir} ${winpthread_dir} PARENT_SCOPE)
+endfunction()
+
+# Programs built here run under Wine from the build tree, which therefore holds every DLL they
+# load and the platform plugins, as the application folder will.
+if(BUILD_TESTING)
+    quillora_windows_dll_folders(dll_folders)
+    set(dlls "")
+    foreach(folder IN LISTS dll_folders)
+        file(GLOB found ${folder}/*.dll)
+        list(APPEND dlls ${found})
+    endforeach()
+    list(GET dll_folders 0 qt_bin)
+    get_filename_component(qt_prefix ${qt_bin} DIRECTORY)
+    foreach(folder bin tests)
+        file(COPY ${dlls} DESTINATION ${CMAKE_BINARY_DIR}/${folder})
+        foreach(kind platforms styles)
+            if(EXISTS ${qt_prefix}/plugins/${kind})
+                file(COPY ${qt_prefix}/plugins/${kind} DESTINATION ${CMAKE_BINARY_DIR}/${folder})
+            endif()
+        endforeach()
+    endforeach()
+    # Paths as Wine names them (its drive Z: is the machine's root), and a Wine prefix of the
+    # build's own, made once by scripts/package-windows.sh.
+    set(QUILLORA_TEST_ENVIRONMENT QUILLORA_TEST_BIN_DIR=Z:${CMAKE_BINARY_DIR}/tests
+        QUILLORA_BIN_DIR=Z:${CMAKE_BINARY_DIR}/bin QUILLORA_SOURCE_DIR=Z:${PROJECT_SOURCE_DIR}
+        WINEDEBUG=-all WINEPREFIX=${CMAKE_BINARY_DIR}/wine)
+endif()
