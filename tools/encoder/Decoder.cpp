@@ -68,7 +68,7 @@ int64_t Decoder::frameDuration(const AVFrame* frame) const
 DecodeSummary Decoder::summary() const
 {
     return {m_packets, m_damaged, m_decodedAny, m_end * av_q2d(m_stream->time_base),
-            Input::declaredLength(m_stream)};
+            declaredLength(m_stream)};
 }
 
 } // namespace quillora::encoder

@@ -2,6 +2,7 @@
 
 #include "EncoderOptions.h"
 #include "LibAv.h"
+#include "VideoRate.h"
 
 #include <functional>
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Errors.h"
+
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -22,12 +24,6 @@ struct EncoderOptions
     int audioKbps = 48;
     int channels = 1;
     bool help = false;
-};
-
-class UsageError : public std::runtime_error
-{
-public:
-    using std::runtime_error::runtime_error;
 };
 
 // Reads the option dialect the desktop program writes ("468kb/s", "22050Hz", "-ab 48" in

@@ -7,8 +7,14 @@
 namespace quillora::encoder {
 
 // Why an encode did not happen, each kind a type of its own. outcomeOf() is the one place that
-// turns them into the documented exit codes; a wrong command line is a UsageError
-// (EncoderOptions.h).
+// turns them into the documented exit codes.
+
+// The command line does not say what to do; the text names the problem.
+class UsageError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
 
 // The encode failed; the text says why, in plain words.
 class EncodeError : public std::runtime_error

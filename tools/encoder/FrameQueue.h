@@ -155,7 +155,7 @@ private:
     {
         if (const std::exception_ptr failure = m_queue.failure())
             std::rethrow_exception(failure);
-        throw std::runtime_error("an encoding stage stopped");
+        throw EncodeError("an encoding stage stopped");
     }
 
     FrameQueue<T> m_queue;

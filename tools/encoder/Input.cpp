@@ -70,16 +70,4 @@ void Input::throwIfCancelled() const
         throw Cancelled();
 }
 
-double Input::declaredLength(const AVStream* stream)
-{
-    double length = 0;
-    if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
-        length = stream->duration * av_q2d(stream->time_base);
-    // A container that counts its frames up front (AVI, MP4) still says so when cut.
-    if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && stream->nb_frames > 0 &&
-        stream->avg_frame_rate.num > 0)
-        length = std::max(length, stream->nb_frames / av_q2d(stream->avg_frame_rate));
-    return length;
-}
-
 } // namespace quillora::encoder

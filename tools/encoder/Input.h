@@ -25,9 +25,6 @@ public:
     // The next packet of any stream; false at the end of the source.
     [[nodiscard]] bool read(AVPacket* packet);
 
-    // How long a stream says it lasts, in seconds (0 when it does not say).
-    static double declaredLength(const AVStream* stream);
-
 private:
     void throwIfCancelled() const;
 

@@ -9,7 +9,7 @@ extern "C" {
 #include <libavutil/frame.h>
 }
 
-#include "Transcoder.h"
+#include "Errors.h"
 
 #include <memory>
 #include <string>
@@ -75,6 +75,9 @@ template <typename T> T* require(T* pointer, const std::string& what)
         throw EncodeError(what + ": out of memory");
     return pointer;
 }
+
+// How long a stream says it lasts, in seconds (0 when it does not say).
+double declaredLength(const AVStream* stream);
 
 FramePtr newFrame();
 PacketPtr newPacket();

@@ -74,9 +74,7 @@ struct VideoFilterWorker
     // Shares the picture's buffers.
     static FramePtr copyOf(const AVFrame& frame, int64_t pts)
     {
-        FramePtr copy(av_frame_clone(&frame));
-        if (!copy)
-            throw std::bad_alloc();
+        FramePtr copy(require(av_frame_clone(&frame), "picture copy"));
         copy->pts = pts;
         copy->pict_type = AV_PICTURE_TYPE_NONE;
         return copy;

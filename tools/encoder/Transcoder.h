@@ -2,6 +2,7 @@
 
 #include "EncoderOptions.h"
 #include "Errors.h"
+#include "VideoRate.h"
 #include "platform/Files.h"
 
 #include <atomic>
@@ -10,27 +11,6 @@
 #include <string>
 
 namespace quillora::encoder {
-
-// How the video's bitrate came out against the one chosen.
-struct VideoRate
-{
-    int chosenKbps = 0;
-    int frameRate = 25;
-    int64_t bytes = 0;
-    int64_t frames = 0;
-    // The quantizers of the frames (1 finest, 31 coarsest), added up.
-    double quantizers = 0;
-
-    [[nodiscard]] double reachedKbps() const
-    {
-        return frames ? double(bytes) * 8 / 1000 / (double(frames) / frameRate) : 0;
-    }
-    [[nodiscard]] double meanQuantizer() const { return frames ? quantizers / double(frames) : 0; }
-};
-
-// The line that tells the user the video missed the chosen rate by more than 5%, and why when
-// the codec could do no better; empty when it kept to the rate, or there is no video.
-std::string rateNotice(const VideoRate& rate);
 
 // Seconds of the source done so far and in all (0 when the source does not say).
 using ProgressCallback = std::function<void(double done, double total)>;
