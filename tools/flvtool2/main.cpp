@@ -1,4 +1,5 @@
 // flvtool2: writes a complete onMetaData (with a keyframe index) at the front of an FLV file.
+#include "Outcome.h"
 #include "flv/Bytes.h"
 #include "flv/MetadataInjector.h"
 #include "platform/Session.h"
@@ -13,17 +14,9 @@
 #include <vector>
 
 using namespace quillora::flv;
+using namespace quillora::flvtool2;
 
 namespace {
-
-enum ExitCode { Success = 0, IoFailure = 1, UsageError = 2, NotValidFlv = 3 };
-
-// A command line that does not say what to do.
-class CommandLineError : public std::invalid_argument
-{
-public:
-    using std::invalid_argument::invalid_argument;
-};
 
 const std::string creator = std::string("Quillora flvtool2 ") + QUILLORA_VERSION;
 
@@ -76,7 +69,6 @@ int main(int argc, char** argv)
     quillora::platform::failWritesPastSizeLimits();
     const std::vector<std::string> arguments = quillora::platform::commandLineArguments(argc, argv);
     const std::string input = arguments.size() > 1 ? arguments[1] : "";
-    // Every failure ends here, as one line and its exit code.
     try {
         run(arguments);
         errno = 0;
@@ -85,25 +77,11 @@ int main(int argc, char** argv)
             throw std::system_error(errno ? errno : EIO, std::generic_category(),
                                     "cannot write the standard output");
         return Success;
-    } catch (const CommandLineError& error) {
-        std::cerr << "flvtool2: " << error.what() << "\n";
-        printUsage(std::cerr);
-        return UsageError;
-    } catch (const FormatError& error) {
-        std::cerr << "flvtool2: " << input << ": offset " << error.offset() << ": " << error.what()
-                  << "\n";
-        return NotValidFlv;
-    } catch (const RenderError& error) {
-        std::cerr << "flvtool2: " << input << ": " << error.what() << "; nothing was written\n";
-        return IoFailure;
-    } catch (const std::system_error& error) {
-        std::cerr << "flvtool2: " << error.what() << "\n";
-        return IoFailure;
-    } catch (const std::bad_alloc&) {
-        std::cerr << "flvtool2: " << input << ": out of memory\n";
-        return IoFailure;
-    } catch (const std::exception& error) {
-        std::cerr << "flvtool2: " << input << ": " << error.what() << "\n";
-        return IoFailure;
+    } catch (...) {
+        const Outcome outcome = outcomeOf(std::current_exception(), input);
+        std::cerr << outcome.message << "\n";
+        if (outcome.showUsage)
+            printUsage(std::cerr);
+        return outcome.exitCode;
     }
 }
