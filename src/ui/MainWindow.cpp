@@ -25,55 +25,6 @@
 namespace quillora::ui {
 
 namespace {
-const QColor white(255, 255, 255);
-const QColor buttonGrey(224, 224, 224);
-const QColor frameCaptionRed(192, 0, 0);
-
-// Debian's free Tahoma comes with Wine's fonts, which fontconfig does not list. Only the
-// regular face is taken: the outlines of Wine's bold face are no heavier than the regular ones
-// (its bold shapes exist only as bitmaps), while a bold request on the regular face is drawn
-// emboldened, which really looks bold.
-void registerTahoma()
-{
-    static const bool registered = [] {
-        const char* file = "/usr/share/wine/fonts/tahoma.ttf";
-        if (QFile::exists(file))
-            QFontDatabase::addApplicationFont(file);
-        return true;
-    }();
-    Q_UNUSED(registered);
-}
-
-QFont tahoma(qreal pointSize, bool bold = false)
-{
-    registerTahoma();
-    // Tahoma where it is installed, the system's sans-serif otherwise.
-    QFont font("Tahoma");
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(pointSize);
-    font.setBold(bold);
-    return font;
-}
-
-// Controls inside a frame would otherwise inherit its dark red caption colour. The disabled
-// colours stay the style's, so a disabled control still looks disabled.
-void setColour(QWidget* widget, QPalette::ColorRole role, const QColor& colour)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::Active, role, colour);
-    palette.setColor(QPalette::Inactive, role, colour);
-    widget->setPalette(palette);
-}
-
-void setBackground(QWidget* widget, const QColor& colour)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::Window, colour);
-    widget->setPalette(palette);
-    widget->setBackgroundRole(QPalette::Window);
-    widget->setAutoFillBackground(true);
-}
-
 // A list's entries are a fixed set. Items are editable by default, and a screen reader renames
 // an editable entry through the accessible cell of the list that drops down.
 void fixEntries(QComboBox* list)
@@ -83,22 +34,7 @@ void fixEntries(QComboBox* list)
             model->item(row)->setEditable(false);
 }
 
-// The classic raised and sunken edges: white and the face colour on the lit side, mid and dark
-// grey on the shaded side.
-void setEdgeColours(QWidget* widget, const QColor& face)
-{
-    setColour(widget, QPalette::Light, white);
-    setColour(widget, QPalette::Midlight, face);
-    setColour(widget, QPalette::Dark, QColor(128, 128, 128));
-    setColour(widget, QPalette::Shadow, QColor(64, 64, 64));
-}
 } // namespace
-
-QRect twips(int left, int top, int width, int height)
-{
-    return QRect(qRound(left / 15.0), qRound(top / 15.0), qRound(width / 15.0),
-                 qRound(height / 15.0));
-}
 
 MainWindow::MainWindow(process::Notifier& notifier, Choosers& choosers, QString appDir,
                        QWidget* parent)

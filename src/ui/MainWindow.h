@@ -108,7 +108,4 @@ private:
     QPushButton* m_cmdEncode = nullptr;
 };
 
-// Positions and sizes are laid out in twips, 15 to a pixel.
-QRect twips(int left, int top, int width, int height);
-
 } // namespace quillora::ui

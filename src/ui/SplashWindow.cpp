@@ -1,7 +1,7 @@
 #include "ui/SplashWindow.h"
 
 #include "ui/Artwork.h"
-#include "ui/MainWindow.h"
+#include "ui/ClassicLook.h"
 
 #include <QKeyEvent>
 #include <QLabel>
