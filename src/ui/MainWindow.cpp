@@ -356,9 +356,9 @@ void MainWindow::closeEvent(QCloseEvent* event)
     // The window itself never closes: Yes ends the whole process.
     event->ignore();
     m_errors.guard([this] {
-        process::notify(m_notifier, "ARE YOU SURE?", process::Icon::Question,
-                        process::Buttons::YesNo, "Confirm");
-        if (process::MsgAnswer.toInt() == process::AnswerYes)
+        // notify() still leaves the answer in MsgAnswer, for whoever reads it there.
+        if (process::notify(m_notifier, "ARE YOU SURE?", process::Icon::Question,
+                            process::Buttons::YesNo, "Confirm") == process::AnswerYes)
             End(0);
     });
 }
