@@ -29,7 +29,8 @@ struct SettingList
     QString defaultEntry() const { return entries.at(defaultIndex); }
 };
 
-// The five lists in the order they are filled at start-up.
+// The five lists, each with the name of the control that shows it, in the order they are filled
+// at start-up.
 const std::array<SettingList, 5>& settingLists();
 
 // The settings as a fresh start shows them.

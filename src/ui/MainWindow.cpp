@@ -247,13 +247,16 @@ QCheckBox* MainWindow::createCheckBox(QWidget* parent, const char* name, const Q
 
 void MainWindow::fillSettingLists()
 {
-    const std::array<QComboBox*, 5> lists{m_cmbVideoWindow, m_cmbVideoBitrate, m_cmbAudioSampling,
-                                          m_cmbAudioBitrate, m_cmbAudioChannels};
-    const auto& settings = encoding::settingLists();
-    for (std::size_t i = 0; i < lists.size(); ++i) {
-        lists[i]->addItems(settings[i].entries);
-        fixEntries(lists[i]);
-        lists[i]->setCurrentText(lists[i]->itemText(settings[i].defaultIndex));
+    // Each list is found by the control the settings name, so that their order cannot put
+    // one list's entries into another.
+    for (const encoding::SettingList& setting : encoding::settingLists()) {
+        auto* list = findChild<QComboBox*>(setting.control);
+        Q_ASSERT(list);
+        if (!list)
+            continue;
+        list->addItems(setting.entries);
+        fixEntries(list);
+        list->setCurrentText(list->itemText(setting.defaultIndex));
         // A handler that the selection set off may have failed: the fill stops there.
         m_errors.rethrowHeld();
     }
