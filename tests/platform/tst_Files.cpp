@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -285,6 +286,34 @@ private slots:
         QVERIFY(holder.waitForFinished(30000));
         QTRY_COMPARE_WITH_TIMEOUT(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
                                   QStringList(), 10000);
+    }
+
+    // A link stays a link: the write goes to the file at its end. A path that names nothing
+    // yet is its own target.
+    void targets()
+    {
+        QTemporaryDir dir;
+        QVERIFY(writeFile(dir.filePath("a"), "12345"));
+        const std::string missing = native(dir.filePath("new.flv"));
+        QCOMPARE(resolveTarget(missing), missing);
+        QVERIFY(quillora::platform::sameFile(resolveTarget(native(dir.filePath("a"))),
+                                             native(dir.filePath("a"))));
+#ifndef Q_OS_WIN
+        QVERIFY(QFile::link(dir.filePath("a"), dir.filePath("link")));
+        QCOMPARE(QString::fromStdString(resolveTarget(native(dir.filePath("link")))),
+                 QFileInfo(dir.filePath("a")).canonicalFilePath());
+#endif
+        const InputFile in(native(dir.filePath("a")));
+        QCOMPARE(sizeOf(in.handle(), "a"), 5u);
+    }
+
+    // Read and write for the user at least, and never execute, whatever the user's mask.
+    void newFiles()
+    {
+        const std::uint32_t permissions = newFilePermissions();
+        QVERIFY((permissions & 0600) == 0600);
+        QCOMPARE(permissions & 0111, 0u);
+        QCOMPARE(newFilePermissions(), permissions);
     }
 
     void session()
