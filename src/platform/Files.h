@@ -124,7 +124,8 @@ private:
     const std::uint8_t* m_data = nullptr;
     std::uint64_t m_size = 0;
     std::uint64_t m_pageSize = 4096;
-    void* m_mappingObject = nullptr;
+    // The section object that Windows keeps beside the view; POSIX has no such thing.
+    [[maybe_unused]] void* m_mappingObject = nullptr;
 };
 
 } // namespace quillora::platform
