@@ -396,6 +396,62 @@ private slots:
         QCOMPARE(run(encoder(), arguments), 2);
     }
 
+    // Well-formed command lines that name the wrong files: one line that names the problem, no
+    // usage text, and the files left as they were.
+    void refusesWrongFiles_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("problem");
+        QTest::newRow("source missing") << "missing.avi"
+                                        << "o.flv" << 1 << "does not exist";
+        QTest::newRow("source a folder") << "folder"
+                                         << "o.flv" << 1 << "is a folder, not a video";
+        QTest::newRow("source a pipe") << "pipe"
+                                       << "o.flv" << 1 << "is not a file";
+        QTest::newRow("output the source") << "clip.flv"
+                                           << "clip.flv" << 2 << "is the source itself";
+        QTest::newRow("output the source by another name")
+            << "clip.flv"
+            << "folder/../clip.flv" << 2 << "is the source itself";
+        QTest::newRow("output the source through a link")
+            << "clip.flv"
+            << "link.flv" << 2 << "is the source itself";
+    }
+
+    void refusesWrongFiles()
+    {
+        QFETCH(QString, input);
+        QFETCH(QString, output);
+        QFETCH(int, exitCode);
+        QFETCH(QString, problem);
+        QTemporaryDir local;
+        const QString clip = local.filePath("clip.flv");
+        QVERIFY(QFile::copy(source("clip.flv", {"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25",
+                                                "-t", "1", "-c:v", "flv1"}),
+                            clip));
+        QVERIFY(QDir(local.path()).mkdir("folder"));
+        QVERIFY(QFile::link(clip, local.filePath("link.flv")));
+        QCOMPARE(runProgram("mkfifo", {local.filePath("pipe")}).exitCode, 0);
+        const QByteArray before = fileContents(clip);
+        const QStringList entries =
+            QDir(local.path())
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+
+        const ProgramRun r =
+            runProgram(encoder(), {"-y", "-i", local.filePath(input), "-b", "225kb/s", "-r", "25",
+                                   "-s", "160x120", "-an", local.filePath(output)});
+        QCOMPARE(r.exitCode, exitCode);
+        QVERIFY2(r.err.contains(problem), qPrintable(r.err));
+        QCOMPARE(r.err.trimmed().count('\n'), 0);
+        QCOMPARE(fileContents(clip), before);
+        QCOMPARE(
+            QDir(local.path())
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+            entries);
+    }
+
     void encodes_data()
     {
         QTest::addColumn<QString>("name");

@@ -12,6 +12,8 @@ Outcome outcomeOf(const std::exception_ptr& error) noexcept
         return {};
     try {
         std::rethrow_exception(error);
+    } catch (const WrongFiles& e) {
+        return {WrongCommandLine, e.what()};
     } catch (const UsageError& e) {
         return {WrongCommandLine, e.what(), false, true};
     } catch (const NotReplaced& e) {

@@ -16,6 +16,14 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The command line is well formed but names files that cannot work together (the output is the
+// source): the same exit code as a wrong command line, but the usage text would not help.
+class WrongFiles : public UsageError
+{
+public:
+    using UsageError::UsageError;
+};
+
 // The encode failed; the text says why, in plain words.
 class EncodeError : public std::runtime_error
 {

@@ -141,10 +141,15 @@ void encode(int argc, char** argv)
         return;
     }
     const auto source = quillora::platform::statusOf(options.input);
-    if (!source || !source->regular)
+    if (!source)
         throw EncodeError("the source file " + options.input + " does not exist");
+    if (source->directory)
+        throw EncodeError("the source " + options.input + " is a folder, not a video");
+    // A pipe or a device could keep the encode waiting for data that never comes.
+    if (!source->regular)
+        throw EncodeError("the source " + options.input + " is not a file");
     if (quillora::platform::sameFile(options.input, options.output))
-        throw UsageError("the output " + options.output +
+        throw WrongFiles("the output " + options.output +
                          " is the source itself; choose another name");
     quillora::platform::onStopRequest(onStopRequest);
     quillora::platform::failWritesPastSizeLimits();
