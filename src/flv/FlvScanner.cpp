@@ -3,6 +3,7 @@
 #include "flv/Bytes.h"
 
 #include <array>
+#include <cmath>
 
 namespace quillora::flv {
 
@@ -52,7 +53,7 @@ private:
     std::uint64_t tag(std::uint64_t at)
     {
         if (m_size - at < tagHeaderSize)
-            throw FormatError(at, "truncated tag header");
+            throw FormatError(at, cutOff(at, tagHeaderSize));
         std::array<std::uint8_t, tagHeaderSize + videoPrefix> buffer{};
         const std::size_t want =
             static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), m_size - at));
@@ -64,12 +65,18 @@ private:
         const std::uint32_t timestamp = header.timestamp;
         const std::uint64_t bodyAt = at + tagHeaderSize;
         const std::uint64_t end = bodyAt + dataSize + previousTagSizeBytes;
-        if (end > m_size)
-            throw FormatError(at, "tag runs past the end of the file");
-        std::array<std::uint8_t, 4> trailer{};
-        m_file.read(bodyAt + dataSize, trailer.data(), trailer.size());
-        if (toUInt32BE(trailer.data()) != tagHeaderSize + dataSize)
-            throw FormatError(bodyAt + dataSize, "PreviousTagSize does not match the tag");
+        // Every byte of the last tag is there, only the size after it is not.
+        const bool trailerMissing = end - previousTagSizeBytes == m_size;
+        // A file cut inside a tag, or one still being written, is refused rather than indexed
+        // up to its last whole tag: the tag is not dropped behind the user's back.
+        if (end > m_size && !trailerMissing)
+            throw FormatError(at, cutOff(at, end - previousTagSizeBytes - at));
+        if (!trailerMissing) {
+            std::array<std::uint8_t, 4> trailer{};
+            m_file.read(bodyAt + dataSize, trailer.data(), trailer.size());
+            if (toUInt32BE(trailer.data()) != tagHeaderSize + dataSize)
+                throw FormatError(bodyAt + dataSize, "PreviousTagSize does not match the tag");
+        }
 
         m_scan.file.note(timestamp, dataSize);
         const std::span<const std::uint8_t> prefix(
@@ -89,10 +96,18 @@ private:
             break;
         }
         if (keep)
-            keepTag(at, end);
+            keepTag(at, end - at);
         else
             closeRange(at);
+        if (keep && trailerMissing)
+            m_scan.missingTrailer = std::uint32_t(tagHeaderSize + dataSize);
         return end;
+    }
+
+    std::string cutOff(std::uint64_t at, std::uint64_t tagSize) const
+    {
+        return "the last tag is cut off: the file ends " + std::to_string(tagSize - (m_size - at)) +
+               " bytes short of its end";
     }
 
     void video(std::uint64_t at, std::uint64_t bodyAt, std::uint32_t size, std::uint32_t timestamp,
@@ -105,10 +120,10 @@ private:
         // Video info/command frames carry no picture.
         if (frameType == 5)
             return;
-        m_scan.video.note(timestamp, size);
-        m_scan.videoCodec = codec;
-
         const bool avcConfig = codec == Avc && prefix.size() > 1 && prefix[1] == 0;
+        const bool avcEnd = codec == Avc && prefix.size() > 1 && prefix[1] == 2;
+        m_scan.video.note(timestamp, size, !avcConfig && !avcEnd);
+        m_scan.videoCodec = codec;
         // The AVC configuration is marked as a key frame and is where a player must start.
         const bool keyframe = frameType == 1;
         // One seek point a time: the first key frame of a timestamp is where playing starts
@@ -134,7 +149,8 @@ private:
 
     void audio(std::uint32_t size, std::uint32_t timestamp, std::span<const std::uint8_t> prefix)
     {
-        m_scan.audio.note(timestamp, size);
+        const bool aacConfig = prefix.size() > 1 && (prefix[0] >> 4) == Aac && prefix[1] == 0;
+        m_scan.audio.note(timestamp, size, !aacConfig);
         if (prefix.empty())
             return;
         m_scan.audioCodec = prefix[0] >> 4;
@@ -215,13 +231,14 @@ private:
         return true;
     }
 
-    void keepTag(std::uint64_t begin, std::uint64_t end)
+    // The tag at `begin` takes `size` bytes in the new file, its PreviousTagSize included.
+    void keepTag(std::uint64_t begin, std::uint64_t size)
     {
         if (!m_openRange) {
             m_rangeBegin = begin;
             m_openRange = true;
         }
-        m_scan.keptBytes += end - begin;
+        m_scan.keptBytes += size;
     }
 
     void closeRange(std::uint64_t end)
@@ -292,13 +309,27 @@ double StreamStats::lastInterval() const
 
 double StreamStats::end() const
 {
-    const double interval = tags > 1 ? (last - first) / 1000.0 / double(tags - 1) : 0.0;
+    const double interval = frames() > 1 ? (last - first) / 1000.0 / double(frames() - 1) : 0.0;
     return last / 1000.0 + interval;
 }
 
 double StreamStats::frameRate() const
 {
-    return tags > 1 && last > first ? (tags - 1) * 1000.0 / (last - first) : 0.0;
+    if (frames() < 2 || last <= first)
+        return 0.0;
+    const double intervals = double(frames() - 1);
+    const double span = last - first;
+    const double estimate = intervals * 1000.0 / span;
+    // Each timestamp is up to half a millisecond off the frame's time, so the span may be one
+    // millisecond off either way.
+    const double lowest = intervals * 1000.0 / (span + 1);
+    const double highest = span > 1 ? intervals * 1000.0 / (span - 1) : estimate;
+    for (const double scale : {1.0, 10.0, 100.0}) {
+        const double rounded = std::round(estimate * scale) / scale;
+        if (rounded >= lowest && rounded <= highest)
+            return rounded;
+    }
+    return estimate;
 }
 
 void EncodedValues::append(std::span<const std::uint8_t> bytes)

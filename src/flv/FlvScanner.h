@@ -16,6 +16,8 @@ namespace quillora::flv {
 
 // FLV tag types (FLV specification, FLVTAG).
 enum TagType : int { AudioTag = 8, VideoTag = 9, ScriptTag = 18 };
+// The sound format of an audio tag whose second byte says what the tag holds.
+enum SoundFormat : int { Aac = 10 };
 
 constexpr std::uint64_t headerSize = 9;
 constexpr std::uint64_t tagHeaderSize = 11;
@@ -86,6 +88,10 @@ private:
 struct StreamStats
 {
     std::uint64_t tags = 0;
+    // Of those, tags that hold no frame of their own (AVC's and AAC's configuration, AVC's end
+    // of sequence): counted in the sizes, never as a frame, and their timestamps not in the
+    // stream's span.
+    std::uint64_t otherTags = 0;
     std::uint64_t bodyBytes = 0;
     // With their headers, without trailers.
     std::uint64_t tagBytes = 0;
@@ -97,13 +103,17 @@ struct StreamStats
     std::uint32_t latest = 0;
     std::uint32_t previous = 0;
 
-    void note(std::uint32_t timestamp, std::uint32_t dataSize)
+    void note(std::uint32_t timestamp, std::uint32_t dataSize, bool frame = true)
     {
-        if (tags == 0)
-            first = timestamp;
         ++tags;
         bodyBytes += dataSize;
         tagBytes += tagHeaderSize + dataSize;
+        if (!frame) {
+            ++otherTags;
+            return;
+        }
+        if (frames() == 1)
+            first = timestamp;
         last = std::max(last, timestamp);
         if (timestamp != latest) {
             previous = latest;
@@ -111,11 +121,14 @@ struct StreamStats
         }
     }
 
+    std::uint64_t frames() const { return tags - otherTags; }
+
     // In seconds: the time between the last two distinct timestamps, and the end of the
     // stream, its largest timestamp plus one average frame interval.
     double lastInterval() const;
     double end() const;
-    // Frames (tags) a second over the stream's span; 0 when it has none.
+    // Frames a second over the stream's span, in as few decimals as its millisecond timestamps
+    // allow (30, not 29.997); 0 when it has none.
     double frameRate() const;
 };
 
@@ -143,6 +156,10 @@ struct FlvScan
     bool lastVideoIsKeyframe = false;
     EncodedValues cuePoints;
     bool indexTooLarge = false;
+
+    // The last tag's PreviousTagSize, when the file ends without it (as cut and recorded files
+    // often do); the new file gets it.
+    std::optional<std::uint32_t> missingTrailer;
 
     // Where the encoded value of the onMetaData the file held before is, if any (its values may
     // be stale).

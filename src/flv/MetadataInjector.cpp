@@ -60,6 +60,11 @@ void injectMetadata(const std::string& input, const std::string& output, double 
     for (const CopyStep& step : copy.steps)
         if (step.kind == CopyStep::Kind::Copy)
             out.copyFrom(in, step.from, step.length, step.to);
+    if (scan.missingTrailer) {
+        std::string trailer;
+        appendUInt32BE(trailer, *scan.missingTrailer);
+        out.writeAt(copy.size, trailer.data(), trailer.size());
+    }
     // In place, the old file goes when the new one replaces it, and the process then waits
     // while its cached pages are dropped; dropping them during the flush overlaps that with the
     // wait for the disk. Where no thread can be had, they are dropped at the end as ever.

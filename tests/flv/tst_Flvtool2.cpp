@@ -306,8 +306,10 @@ private slots:
         const QStringList testsrc{"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25"};
         const QStringList sine{"-f", "lavfi", "-i", "sine=sample_rate=44100"};
         const QStringList avc{"-c:v", "libx264", "-preset", "ultrafast"};
-        // The checker misreads the picture size of interlaced and 4:4:4 H.264 streams.
-        const QStringList wrongAvcSize{"width should be", "height should be"};
+        // The checker misreads the picture size of interlaced and 4:4:4 H.264 streams, and
+        // counts AVC's configuration and end tags as pictures, which in short files shows.
+        const QStringList wrongAvcSize{"width should be", "height should be",
+                                       "framerate should be"};
         QTest::newRow("h263 mp3") << testsrc + sine + QStringList{"-t",   "3",    "-c:v",
                                                                   "flv1", "-c:a", "libmp3lame"}
                                   << "320x240" << QStringList();
@@ -526,6 +528,69 @@ private slots:
         QCOMPARE(int(quint8(tag[11])), 0x12);
     }
 
+    // Cut and recorded files often end without the last tag's PreviousTagSize: such a file is
+    // indexed as if it had one, and the new file gets it.
+    void lastPreviousTagSizeMissing()
+    {
+        const QString whole = path("whole.flv"), cut = path("without-last-size.flv");
+        QCOMPARE(run(tool(), {"-U", sorensonMp3(), whole}).exitCode, 0);
+        QByteArray data = contents(sorensonMp3());
+        data.chop(4);
+        write(cut, data);
+        const ProgramRun r = run(tool(), {"-U", cut});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QByteArray a = contents(whole), b = contents(cut);
+        QCOMPARE(b.size(), a.size());
+        const qsizetype date = a.indexOf("metadatadate") + 12 + 1;
+        a.replace(date, 8, QByteArray(8, 0));
+        b.replace(date, 8, QByteArray(8, 0));
+        QCOMPARE(b, a);
+    }
+
+    // A frame rate counts pictures, not AVC's configuration and end-of-sequence tags.
+    void frameRateCountsPictures_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("rate");
+        QTest::newRow("sorenson 25")
+            << QStringList{"-f", "lavfi", "-i", "testsrc=rate=25", "-t", "2", "-c:v", "flv1"}
+            << "25";
+        const QStringList avc{"-pix_fmt", "yuv420p", "-c:v", "libx264", "-preset", "ultrafast"};
+        QTest::newRow("avc 30") << QStringList{"-f", "lavfi", "-i", "testsrc=size=320x240:rate=30",
+                                               "-t", "3"} +
+                                       avc
+                                << "30";
+        QTest::newRow("avc 30 with aac")
+            << QStringList{"-f", "lavfi", "-i",   "testsrc=size=320x240:rate=30",
+                           "-f", "lavfi", "-i",   "sine",
+                           "-t", "3",     "-c:a", "aac"} +
+                   avc
+            << "30";
+        QTest::newRow("avc 24, one second")
+            << QStringList{"-f", "lavfi", "-i", "testsrc=size=160x120:rate=24", "-t", "1"} + avc
+            << "24";
+        QTest::newRow("avc ntsc") << QStringList{"-f", "lavfi",
+                                                 "-i", "testsrc=size=160x120:rate=30000/1001",
+                                                 "-t", "3"} +
+                                         avc
+                                  << "29.97";
+        QTest::newRow("sorenson 12.5")
+            << QStringList{"-f", "lavfi", "-i", "testsrc=rate=12.5", "-t", "4", "-c:v", "flv1"}
+            << "12.5";
+    }
+
+    void frameRateCountsPictures()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, rate);
+        const QString in =
+            make(QString(QTest::currentDataTag()).replace(' ', '_') + "-rate.flv", arguments);
+        const QString out = in + ".out.flv";
+        const ProgramRun r = run(tool(), {"-U", in, out});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QCOMPARE(metadataValue(run(tool(), {"-P", out}).out, "framerate"), rate);
+    }
+
     void injectingTwiceIsStable()
     {
         const QString once = path("once.flv"), twice = path("twice.flv");
@@ -657,7 +722,9 @@ private slots:
         QTest::newRow("not an FLV") << QByteArray("RIFF....AVI LIST") << "no FLV signature";
         QTest::newRow("truncated header") << QByteArray("FLV\x01") << "too short";
         QTest::newRow("no tags") << header << "no tags";
-        QTest::newRow("tag past the end") << header + tag.left(12) << "past the end";
+        QTest::newRow("only tag cut off") << header + tag.left(12) << "the last tag is cut off";
+        QTest::newRow("last tag cut off")
+            << header + tag + size + tag + size + tag.left(12) << "the last tag is cut off";
         QTest::newRow("previous tag size wrong")
             << header + tag + QByteArray("\x00\x00\x00\x0c", 4) << "PreviousTagSize";
         const QByteArray badAmf("\x02\x00\x0aonMetaData\x08\x00\x00\x00\x01\x00\x01x\x11", 22);
@@ -665,7 +732,8 @@ private slots:
         QTest::newRow("unreadable old metadata")
             << header + script + badAmf + QByteArray("\x00\x00\x00\x21", 4) + tag + size
             << "unreadable onMetaData";
-        QTest::newRow("truncated tag header") << header + tag + size + tag.left(5) << "truncated";
+        QTest::newRow("last tag header cut off")
+            << header + tag + size + tag.left(5) << "the last tag is cut off";
     }
 
     void badInputsChangeNothing()
