@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the window checks, first thing: runs the check again on a virtual display of its
 # own, with its arguments, so that it never touches the user's desktop, and lets Qt pick the
 # display's platform rather than a test run's offscreen one.

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the checks that drive real windows with xdotool: finding windows by title, giving
 # them the keyboard, answering message boxes, typing into file dialogs, and a failure report
 # with the windows shown and a screenshot. The checks set window_deadline (seconds) and shots
