@@ -59,7 +59,7 @@ private:
             static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), m_size - at));
         m_file.read(at, buffer.data(), want);
 
-        const TagHeader header = TagHeader::parse(buffer.data());
+        const TagHeader header = TagHeader::parse(buffer);
         const int type = header.type;
         const std::uint32_t dataSize = header.dataSize;
         const std::uint32_t timestamp = header.timestamp;
@@ -115,31 +115,29 @@ private:
     {
         if (prefix.empty())
             return;
-        const int frameType = prefix[0] >> 4;
-        const int codec = prefix[0] & 0x0f;
-        // Video info/command frames carry no picture.
-        if (frameType == 5)
+        const VideoTagHeader header = VideoTagHeader::parse(prefix);
+        // Video info/command frames carry no picture, and are no part of the stream.
+        if (header.frameType == InfoFrame)
             return;
-        const bool avcConfig = codec == Avc && prefix.size() > 1 && prefix[1] == 0;
-        const bool avcEnd = codec == Avc && prefix.size() > 1 && prefix[1] == 2;
-        m_scan.video.note(timestamp, size, !avcConfig && !avcEnd);
-        m_scan.videoCodec = codec;
+        m_scan.video.note(timestamp, size, header.holdsPicture());
+        m_scan.videoCodec = header.codec;
+
         // The AVC configuration is marked as a key frame and is where a player must start.
-        const bool keyframe = frameType == 1;
+        const bool keyframe = header.isKeyFrame();
         // One seek point a time: the first key frame of a timestamp is where playing starts
         // (an AVC configuration and its picture share one).
         if (keyframe &&
             (m_scan.keyframes.empty() || m_scan.keyframes.back().seconds != timestamp / 1000.0) &&
             reserveIndex(keyframeIndexBytes))
             m_scan.keyframes.push_back({timestamp / 1000.0, m_scan.keptBytes});
-        if (!avcConfig)
+        if (!header.isAvcConfiguration())
             m_scan.lastVideoIsKeyframe = keyframe;
 
         if (!m_scan.dimensions) {
             try {
-                if (codec == Avc && avcConfig)
+                if (header.isAvcConfiguration())
                     m_scan.dimensions = videoDimensions(m_file.bytes(bodyAt, size));
-                else if (codec != Avc)
+                else if (header.codec != Avc)
                     m_scan.dimensions = videoDimensions(prefix);
             } catch (const FormatError& error) {
                 throw FormatError(at, std::string("video tag: ") + error.what());
@@ -149,14 +147,16 @@ private:
 
     void audio(std::uint32_t size, std::uint32_t timestamp, std::span<const std::uint8_t> prefix)
     {
-        const bool aacConfig = prefix.size() > 1 && (prefix[0] >> 4) == Aac && prefix[1] == 0;
-        m_scan.audio.note(timestamp, size, !aacConfig);
-        if (prefix.empty())
+        if (prefix.empty()) {
+            m_scan.audio.note(timestamp, size);
             return;
-        m_scan.audioCodec = prefix[0] >> 4;
-        m_scan.audioRateCode = (prefix[0] >> 2) & 0x03;
-        m_scan.audio16Bit = prefix[0] & 0x02;
-        m_scan.stereo = prefix[0] & 0x01;
+        }
+        const AudioTagHeader header = AudioTagHeader::parse(prefix);
+        m_scan.audio.note(timestamp, size, header.holdsSound());
+        m_scan.audioCodec = header.soundFormat;
+        m_scan.audioRateCode = header.rateCode;
+        m_scan.audio16Bit = header.sixteenBit;
+        m_scan.stereo = header.stereo;
     }
 
     // False for an onMetaData tag, which is dropped.
@@ -258,49 +258,6 @@ private:
 };
 
 } // namespace
-
-FlvHeader FlvHeader::parse(std::span<const std::uint8_t> bytes, std::uint64_t fileSize)
-{
-    if (bytes.size() < headerSize)
-        throw FormatError(0, "not an FLV file (too short for a header)");
-    if (bytes[0] != 'F' || bytes[1] != 'L' || bytes[2] != 'V')
-        throw FormatError(0, "not an FLV file (no FLV signature)");
-    FlvHeader header;
-    header.audio = bytes[4] & 0x04;
-    header.video = bytes[4] & 0x01;
-    header.dataOffset = toUInt32BE(&bytes[5]);
-    if (header.dataOffset < headerSize || header.dataOffset > fileSize)
-        throw FormatError(5, "FLV header gives an impossible data offset");
-    return header;
-}
-
-void FlvHeader::render(std::string& out) const
-{
-    out += "FLV";
-    appendUInt8(out, 1);
-    appendUInt8(out, (audio ? 0x04 : 0) | (video ? 0x01 : 0));
-    appendUInt32BE(out, dataOffset);
-}
-
-TagHeader TagHeader::parse(const std::uint8_t* bytes)
-{
-    TagHeader header;
-    header.type = bytes[0] & 0x1f;
-    header.dataSize = toUInt24BE(bytes + 1);
-    // The extension byte holds the timestamp's upper 8 bits.
-    header.timestamp = (std::uint32_t(bytes[7]) << 24) | toUInt24BE(bytes + 4);
-    header.streamId = toUInt24BE(bytes + 8);
-    return header;
-}
-
-void TagHeader::render(std::string& out) const
-{
-    appendUInt8(out, static_cast<unsigned>(type));
-    appendUInt24BE(out, dataSize);
-    appendUInt24BE(out, timestamp & 0xffffff);
-    appendUInt8(out, timestamp >> 24);
-    appendUInt24BE(out, streamId);
-}
 
 double StreamStats::lastInterval() const
 {

@@ -2,6 +2,7 @@
 
 #include "flv/Amf0.h"
 #include "flv/ByteSource.h"
+#include "flv/FlvFormat.h"
 #include "flv/VideoDimensions.h"
 
 #include <algorithm>
@@ -13,43 +14,6 @@
 #include <vector>
 
 namespace quillora::flv {
-
-// FLV tag types (FLV specification, FLVTAG).
-enum TagType : int { AudioTag = 8, VideoTag = 9, ScriptTag = 18 };
-// The sound format of an audio tag whose second byte says what the tag holds.
-enum SoundFormat : int { Aac = 10 };
-
-constexpr std::uint64_t headerSize = 9;
-constexpr std::uint64_t tagHeaderSize = 11;
-constexpr std::uint64_t previousTagSizeBytes = 4;
-// A tag's DataSize has 24 bits (FLV specification, FLVTAG).
-constexpr std::uint32_t maxTagDataSize = 0xffffff;
-
-// The file's header (FLV specification, FLV header), without the PreviousTagSize after it.
-struct FlvHeader
-{
-    bool audio = false;
-    bool video = false;
-    std::uint32_t dataOffset = headerSize;
-
-    // The first headerSize bytes of a file of `fileSize` bytes. Throws FormatError.
-    static FlvHeader parse(std::span<const std::uint8_t> bytes, std::uint64_t fileSize);
-    void render(std::string& out) const;
-};
-
-// A tag's header (FLV specification, FLVTAG): its type, the size of its body, its timestamp
-// with the extension byte, and its stream id.
-struct TagHeader
-{
-    int type = 0;
-    std::uint32_t dataSize = 0;
-    std::uint32_t timestamp = 0;
-    std::uint32_t streamId = 0;
-
-    // tagHeaderSize bytes; the filter bit and the reserved bits of the type are left out.
-    static TagHeader parse(const std::uint8_t* bytes);
-    void render(std::string& out) const;
-};
 
 // A run of tags copied unchanged, each with its trailing PreviousTagSize.
 struct ByteRange

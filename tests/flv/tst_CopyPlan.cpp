@@ -23,7 +23,7 @@ constexpr std::uint64_t MB = 1 << 20;
 AmfValue metadataOf(const QByteArray& file)
 {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(file.constData());
-    const std::size_t size = TagHeader::parse(bytes + 13).dataSize;
+    const std::size_t size = TagHeader::parse({bytes + 13, tagHeaderSize}).dataSize;
     std::size_t at = 0;
     (void)parseAmf({bytes + 24, size}, at);
     return parseAmf({bytes + 24, size}, at);
@@ -32,7 +32,8 @@ AmfValue metadataOf(const QByteArray& file)
 std::uint64_t firstTagAfterMetadata(const QByteArray& file)
 {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(file.constData());
-    return 13 + tagHeaderSize + TagHeader::parse(bytes + 13).dataSize + previousTagSizeBytes;
+    return 13 + tagHeaderSize + TagHeader::parse({bytes + 13, tagHeaderSize}).dataSize +
+           previousTagSizeBytes;
 }
 
 } // namespace

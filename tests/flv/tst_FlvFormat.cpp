@@ -307,11 +307,54 @@ private slots:
         std::string rendered;
         TagHeader{type, dataSize, timestamp}.render(rendered);
         QCOMPARE(QByteArray::fromStdString(rendered), bytes);
-        const TagHeader parsed =
-            TagHeader::parse(reinterpret_cast<const std::uint8_t*>(bytes.constData()));
+        const TagHeader parsed = TagHeader::parse(
+            {reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size())});
         QCOMPARE(parsed.type, type);
         QCOMPARE(parsed.dataSize, dataSize);
         QCOMPARE(parsed.timestamp, timestamp);
+    }
+
+    // The first bytes of video and audio bodies, read back as written, and what each holds.
+    void bodyHeaders_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("video");
+        QTest::addColumn<bool>("holdsFrame");
+        QTest::newRow("sorenson key frame") << QByteArray("\x12", 1) << true << true;
+        QTest::newRow("sorenson inter frame") << QByteArray("\x22", 1) << true << true;
+        QTest::newRow("vp6 info frame") << QByteArray("\x54", 1) << true << false;
+        QTest::newRow("avc configuration") << QByteArray("\x17\x00", 2) << true << false;
+        QTest::newRow("avc key picture") << QByteArray("\x17\x01", 2) << true << true;
+        QTest::newRow("avc end of sequence") << QByteArray("\x17\x02", 2) << true << false;
+        QTest::newRow("mp3 22 kHz 16-bit mono") << QByteArray("\x2a", 1) << false << true;
+        QTest::newRow("aac configuration") << QByteArray("\xaf\x00", 2) << false << false;
+        QTest::newRow("aac frame") << QByteArray("\xaf\x01", 2) << false << true;
+    }
+
+    void bodyHeaders()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, video);
+        QFETCH(bool, holdsFrame);
+        // What follows the header in a body is never read as part of it.
+        const QByteArray body = bytes + QByteArray("\xff\xff\xff", 3);
+        const std::span<const std::uint8_t> span(
+            reinterpret_cast<const std::uint8_t*>(body.constData()), std::size_t(body.size()));
+        std::string rendered;
+        if (video) {
+            const VideoTagHeader header = VideoTagHeader::parse(span);
+            QCOMPARE(header.holdsPicture(), holdsFrame);
+            header.render(rendered);
+        } else {
+            const AudioTagHeader header = AudioTagHeader::parse(span);
+            QCOMPARE(header.holdsSound(), holdsFrame);
+            header.render(rendered);
+        }
+        QCOMPARE(QByteArray::fromStdString(rendered), bytes);
+        QVERIFY_THROWS_EXCEPTION(FormatError, VideoTagHeader::parse({}));
+        QVERIFY_THROWS_EXCEPTION(FormatError, AudioTagHeader::parse({}));
+        QVERIFY_THROWS_EXCEPTION(
+            FormatError, TagHeader::parse(span.first(std::min<std::size_t>(span.size(), 10))));
     }
 
     void flvHeaders()
