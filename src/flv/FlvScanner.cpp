@@ -1,6 +1,7 @@
 #include "flv/FlvScanner.h"
 
 #include "flv/Bytes.h"
+#include "flv/IndexCollector.h"
 
 #include <array>
 #include <cmath>
@@ -9,9 +10,6 @@ namespace quillora::flv {
 
 namespace {
 
-// Room in the new onMetaData's tag for everything but the keyframes and cue points: some thirty
-// named numbers and flags, and the creator's name.
-constexpr std::uint64_t maxIndexBytes = maxTagDataSize - (64u << 10);
 // Enough of a video tag for every picture header but AVC's configuration record.
 constexpr std::size_t videoPrefix = 32;
 // How far the scan goes before the pages behind it leave our memory.
@@ -21,7 +19,7 @@ class Scanner
 {
 public:
     Scanner(ByteSource& file, ScanIndex index)
-        : m_file(file), m_size(file.size()), m_collectIndex(index == ScanIndex::Collect)
+        : m_file(file), m_size(file.size()), m_index(m_scan, index == ScanIndex::Collect)
     {}
 
     FlvScan run()
@@ -124,12 +122,8 @@ private:
 
         // The AVC configuration is marked as a key frame and is where a player must start.
         const bool keyframe = header.isKeyFrame();
-        // One seek point a time: the first key frame of a timestamp is where playing starts
-        // (an AVC configuration and its picture share one).
-        if (keyframe &&
-            (m_scan.keyframes.empty() || m_scan.keyframes.back().seconds != timestamp / 1000.0) &&
-            reserveIndex(keyframeIndexBytes))
-            m_scan.keyframes.push_back({timestamp / 1000.0, m_scan.keptBytes});
+        if (keyframe)
+            m_index.keyframe(timestamp, m_scan.keptBytes);
         if (!header.isAvcConfiguration())
             m_scan.lastVideoIsKeyframe = keyframe;
 
@@ -186,48 +180,10 @@ private:
             return false;
         }
         if (name == "onCuePoint")
-            cuePoint(bodyAt, body, at, progress);
+            m_index.cuePoint(body, at, progress, [&](std::size_t from, std::size_t to) {
+                m_file.release(bodyAt + from, bodyAt + to);
+            });
         m_scan.dataTagBytes += tagHeaderSize + size;
-        return true;
-    }
-
-    void cuePoint(std::uint64_t bodyAt, std::span<const std::uint8_t> body, std::size_t at,
-                  const AmfProgress& progress)
-    {
-        if (!m_collectIndex || m_scan.indexTooLarge)
-            return;
-        const std::size_t valueAt = at;
-        try {
-            // In the index a cue point sits in the cuePoints array of the onMetaData array, and
-            // must still be readable there.
-            skipAmf(body, at, progress, 2);
-        } catch (const FormatError&) {
-            return; // a cue point we cannot read is still copied; it is just not indexed
-        }
-        if (!reserveIndex(at - valueAt))
-            return;
-        // A piece at a time, so that the value is not in memory twice, as mapped pages and as
-        // our copy.
-        for (std::size_t from = valueAt; from < at;) {
-            const std::size_t n = std::min<std::size_t>(at - from, releaseStep);
-            m_scan.cuePoints.append(body.subspan(from, n));
-            m_file.release(bodyAt + from, bodyAt + from + n);
-            from += n;
-        }
-        m_scan.cuePoints.endValue();
-    }
-
-    // Room for `bytes` more of the index in the new onMetaData; past what one tag holds, the
-    // collecting stops.
-    bool reserveIndex(std::uint64_t bytes)
-    {
-        if (!m_collectIndex)
-            return false;
-        if (m_scan.indexTooLarge || m_indexBytes + bytes > maxIndexBytes) {
-            m_scan.indexTooLarge = true;
-            return false;
-        }
-        m_indexBytes += bytes;
         return true;
     }
 
@@ -250,9 +206,8 @@ private:
 
     ByteSource& m_file;
     std::uint64_t m_size;
-    bool m_collectIndex;
     FlvScan m_scan;
-    std::uint64_t m_indexBytes = 0;
+    IndexCollector m_index;
     bool m_openRange = false;
     std::uint64_t m_rangeBegin = 0;
 };
