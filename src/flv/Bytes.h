@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -41,6 +42,11 @@ inline std::uint16_t toUInt16BE(const std::uint8_t* p)
 {
     return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
 }
+// An IEEE 754 double, most significant byte first, as AMF0 stores numbers and dates.
+inline double toDoubleBE(const std::uint8_t* p)
+{
+    return std::bit_cast<double>((std::uint64_t(toUInt32BE(p)) << 32) | toUInt32BE(p + 4));
+}
 
 inline void appendUInt8(std::string& out, unsigned v)
 {
@@ -60,6 +66,12 @@ inline void appendUInt32BE(std::string& out, std::uint32_t v)
 {
     appendUInt16BE(out, v >> 16);
     appendUInt16BE(out, v & 0xffff);
+}
+inline void appendDoubleBE(std::string& out, double v)
+{
+    const auto bits = std::bit_cast<std::uint64_t>(v);
+    appendUInt32BE(out, static_cast<std::uint32_t>(bits >> 32));
+    appendUInt32BE(out, static_cast<std::uint32_t>(bits));
 }
 
 // Reads bits most significant first, as video bitstream headers are written.
