@@ -81,13 +81,42 @@ private slots:
         QVERIFY(!(window->windowFlags() & Qt::WindowMinimizeButtonHint));
         QVERIFY(!(window->windowFlags() & Qt::WindowMaximizeButtonHint));
         QCOMPARE(window->palette().color(QPalette::Window), QColor(255, 255, 255));
-        QCOMPARE(control<QGroupBox>("Frame2")->geometry(), QRect(8, 136, 385, 77));
-        QCOMPARE(control<QPushButton>("cmdEncode")->geometry(), QRect(8, 328, 305, 33));
-        QCOMPARE(control<QComboBox>("cmbAudioChannels")->geometry(), QRect(120, 76, 69, 21));
         QVERIFY(QFontInfo(control<QPushButton>("cmdEncode")->font()).bold());
         QCOMPARE(control<QPushButton>("cmdEncode")->font().pointSizeF(), 9.75);
         QCOMPARE(window->font().pointSizeF(), 8.25);
         QCOMPARE(window->findChildren<QWidget*>().size() >= 26, true);
+    }
+
+    // Every control where the layout table puts it, in its frame, at one pixel to 15 twips.
+    void layout_data()
+    {
+        QTest::addColumn<QString>("frame");
+        QTest::addColumn<QRect>("twips");
+        QFile table(qEnvironmentVariable("QUILLORA_SOURCE_DIR") + "/tests/ui/window-layout.txt");
+        QVERIFY(table.open(QIODevice::ReadOnly | QIODevice::Text));
+        while (!table.atEnd()) {
+            const QString line = QString::fromUtf8(table.readLine()).trimmed();
+            if (line.isEmpty() || line.startsWith('#'))
+                continue;
+            const QStringList f = line.split(' ', Qt::SkipEmptyParts);
+            QCOMPARE(f.size(), 7);
+            QTest::newRow(qPrintable(f[0]))
+                << (f[2] == "-" ? QString() : f[2])
+                << QRect(f[3].toInt(), f[4].toInt(), f[5].toInt(), f[6].toInt());
+        }
+    }
+
+    void layout()
+    {
+        QFETCH(QString, frame);
+        QFETCH(QRect, twips);
+        const auto* widget = control<QWidget>(QTest::currentDataTag());
+        const QWidget* parent =
+            frame.isEmpty() ? static_cast<QWidget*>(window) : control<QWidget>(qPrintable(frame));
+        QCOMPARE(widget->parentWidget(), parent);
+        const auto pixels = [](int t) { return qRound(t / 15.0); };
+        QCOMPARE(widget->geometry(), QRect(pixels(twips.x()), pixels(twips.y()),
+                                           pixels(twips.width()), pixels(twips.height())));
     }
 
     void tabOrderAndFocus()
