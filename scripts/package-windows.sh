@@ -61,19 +61,19 @@ timed zip portable
 # those, so that a file the user put in the folder is never taken with it.
 installer() {
     local files=$out/files.nsh
+    # Each file of the folder as macro $1's arguments: its folder within, and its name.
+    each_file() {
+        (cd "$app" && find . -type f | sort) | while read -r f; do
+            local dir=${f%/*} name=${f##*/}
+            dir=${dir#.}
+            printf '!insertmacro %s "%s" "%s"\n' "$1" "${dir//\//\\}" "$name"
+        done
+    }
     {
         echo '!ifdef INSTALLING'
-        (cd "$app" && find . -type f | sort) | while read -r f; do
-            local dir=${f%/*} name=${f##*/}
-            dir=${dir#.}
-            printf '!insertmacro INSTALL_FILE "%s" "%s"\n' "${dir//\//\\}" "$name"
-        done
+        each_file INSTALL_FILE
         echo '!else'
-        (cd "$app" && find . -type f | sort) | while read -r f; do
-            local dir=${f%/*} name=${f##*/}
-            dir=${dir#.}
-            printf '!insertmacro REMOVE_FILE "%s" "%s"\n' "${dir//\//\\}" "$name"
-        done
+        each_file REMOVE_FILE
         (cd "$app" && find . -mindepth 1 -type d | sort -r) | while read -r d; do
             d=${d#.}
             printf '!insertmacro REMOVE_FOLDER "%s"\n' "${d//\//\\}"

@@ -38,6 +38,13 @@ QByteArray contents(const QString& path)
     return fileContents(path);
 }
 
+// A file of ours with the time of its making blanked: the 8 bytes after metadatadate's marker.
+QByteArray undated(QByteArray file)
+{
+    const qsizetype date = file.indexOf("metadatadate") + 12 + 1;
+    return file.replace(date, 8, QByteArray(8, 0));
+}
+
 void write(const QString& path, const QByteArray& data)
 {
     QFile f(path);
@@ -539,12 +546,7 @@ private slots:
         write(cut, data);
         const ProgramRun r = run(tool(), {"-U", cut});
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
-        QByteArray a = contents(whole), b = contents(cut);
-        QCOMPARE(b.size(), a.size());
-        const qsizetype date = a.indexOf("metadatadate") + 12 + 1;
-        a.replace(date, 8, QByteArray(8, 0));
-        b.replace(date, 8, QByteArray(8, 0));
-        QCOMPARE(b, a);
+        QCOMPARE(undated(contents(cut)), undated(contents(whole)));
     }
 
     // A frame rate counts pictures, not AVC's configuration and end-of-sequence tags.
@@ -596,13 +598,8 @@ private slots:
         const QString once = path("once.flv"), twice = path("twice.flv");
         QCOMPARE(run(tool(), {"-U", sorensonMp3(), once}).exitCode, 0);
         QCOMPARE(run(tool(), {"-U", once, twice}).exitCode, 0);
-        QByteArray a = contents(once), b = contents(twice);
-        QCOMPARE(a.size(), b.size());
-        // Only metadatadate may differ: the 8 bytes after its date marker.
-        const qsizetype date = a.indexOf("metadatadate") + 12 + 1;
-        a.replace(date, 8, QByteArray(8, 0));
-        b.replace(date, 8, QByteArray(8, 0));
-        QCOMPARE(a, b);
+        // Only metadatadate may differ.
+        QCOMPARE(undated(contents(twice)), undated(contents(once)));
     }
 
     void sameFileSpellings()
