@@ -22,7 +22,7 @@ run=(
 # checks, the validators, test oracles and benchmark peers.
 test=(
     clang clang-format libclang-rt-14-dev
-    xvfb xauth xdotool imagemagick
+    xvfb xauth xdotool imagemagick x11-xserver-utils
     desktop-file-utils appstream man-db
     ffmpeg flvmeta yamdi bc time
     # flvtool2 where blocks are shared: an XFS image on a loop device, and filefrag

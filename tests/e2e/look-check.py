@@ -23,35 +23,23 @@ EDGE_DARK = (128, 128, 128)
 EDGE_SHADOW = (64, 64, 64)
 BLACK = (0, 0, 0)
 
-# The window's layout in twips: (name, kind, frame, left, top, width, height).
-LAYOUT = [
-    ("Frame1", "frame", None, 120, 60, 5775, 1935),
-    ("cmdInput", "button", "Frame1", 120, 300, 1530, 435),
-    ("lblInput", "display", "Frame1", 1800, 360, 3855, 315),
-    ("cmdOutput", "button", "Frame1", 120, 840, 1530, 435),
-    ("lblOutput", "display", "Frame1", 1800, 900, 3855, 315),
-    ("Label1", "label", "Frame1", 180, 1470, 1335, 255),
-    ("txtFileTitle", "text", "Frame1", 1800, 1440, 3855, 315),
-    ("Frame2", "frame", None, 120, 2040, 5775, 1155),
-    ("Label2", "label", "Frame2", 180, 270, 1095, 255),
-    ("cmbVideoWindow", "list", "Frame2", 1800, 240, 1035, 315),
-    ("Label3", "label", "Frame2", 2940, 270, 435, 255),
-    ("Label4", "label", "Frame2", 180, 690, 1095, 255),
-    ("cmbVideoBitrate", "list", "Frame2", 1800, 660, 1035, 315),
-    ("Label5", "label", "Frame2", 2940, 690, 375, 255),
-    ("chkDeInterlace", "check", "Frame2", 4080, 240, 1335, 315),
-    ("Frame3", "frame", None, 120, 3240, 5775, 1575),
-    ("Label6", "label", "Frame3", 180, 270, 1635, 255),
-    ("cmbAudioSampling", "list", "Frame3", 1800, 240, 1035, 315),
-    ("Label7", "label", "Frame3", 2940, 270, 255, 255),
-    ("Label8", "label", "Frame3", 180, 720, 1095, 255),
-    ("cmbAudioBitrate", "list", "Frame3", 1800, 690, 1035, 315),
-    ("Label9", "label", "Frame3", 2940, 720, 375, 255),
-    ("Label10", "label", "Frame3", 180, 1170, 855, 255),
-    ("cmbAudioChannels", "list", "Frame3", 1800, 1140, 1035, 315),
-    ("chkDisableAudio", "check", "Frame3", 4080, 240, 1275, 315),
-    ("cmdEncode", "button", None, 120, 4920, 4575, 495),
-]
+
+def read_layout():
+    """The window's layout in twips, as the window's unit test reads it too: (name, kind, frame,
+    left, top, width, height) a control."""
+    table = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "ui",
+                         "window-layout.txt")
+    rows = []
+    with open(table, encoding="utf-8") as lines:
+        for line in lines:
+            if not line.strip() or line.startswith("#"):
+                continue
+            name, kind, frame, *numbers = line.split()
+            rows.append((name, kind, None if frame == "-" else frame, *map(int, numbers)))
+    return rows
+
+
+LAYOUT = read_layout()
 
 
 def pixels(twips, scale):

@@ -42,6 +42,7 @@ managed() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window i
 . "$(dirname "$0")/x11-helpers.sh"
 
 until_true "$window_deadline" managed || fail "openbox did not start"
+keep_keys udiaeresis
 
 ffmpeg -v error -f lavfi -i testsrc=size=352x288:rate=25 -f lavfi -i sine -t 4 \
     -c:v mpeg4 -c:a pcm_s16le "$videos/Summer CLIP.AVI"
@@ -88,11 +89,7 @@ box=$(window Message "$first" "$encoded") || fail "no message after the metadata
 shot metadata
 answer "$box" || fail "the message after the metadata step stayed open"
 
-out="$videos/Out folder ü/Summer CLIP.flv"
-[ -f "$out" ] || fail "no output file"
-ffprobe -v error -show_entries stream=codec_name,width,height -of csv=p=0 "$out" | sort |
-    tr '\n' ' ' | grep -q "flv1,240,180 mp3" || fail "unexpected streams"
-flvmeta --check "$out" | grep -q "0 error(s), 0 warning(s)" || fail "flvmeta finds problems"
+expect_converted "$videos/Out folder ü/Summer CLIP.flv"
 
 # A second start is refused with a message of its own, and the first keeps running.
 "$app/quillora" &

@@ -116,13 +116,24 @@ open_with() {
     return 1
 }
 
+# Gives each keysym named ($1...) a key of its own in the display's keyboard map, for the rest
+# of the run. Called before the program under test starts, so that it reads a map that already
+# holds them: left to itself, xdotool types a letter that the map lacks (an "ü") by binding it
+# to a spare key just while it presses it, and Qt, which reads the map again when told of a
+# change, reads it after the binding was undone when the machine is loaded, and types nothing.
+keep_keys() {
+    local keysym code
+    for keysym in "$@"; do
+        xmodmap -pke | grep -q " $keysym\( \|$\)" && continue
+        code=$(xmodmap -pke | awk 'NF == 3 { code = $2 } END { print code }')
+        [ -n "$code" ] || fail "no spare key for $keysym"
+        xmodmap -e "keycode $code = $keysym"
+    done
+}
+
 # Types $3 into the name field of file dialog $1, titled $2, and accepts it. A name that
 # names nothing gets a warning titled as the dialog: it is answered, and the name typed again.
-# That is how a lost "ü" comes out: xdotool types a letter that the keyboard lacks by binding
-# it to a spare key just while it presses it, and Qt, which reads the keyboard map again when
-# it is told of a binding, reads it after the binding was undone when the machine is loaded
-# (about one name in five), and types nothing. Changing the display's keyboard map for the
-# run instead made Qt miss every key now and then.
+# A letter that the keyboard map lacks wants keep_keys first.
 choose() {
     local dialog=$1 title=$2 name=$3 warning=""
     settled() {
@@ -147,4 +158,13 @@ choose() {
         fi
     done
     return 1
+}
+
+# Checks that $1 is what the default settings make of a test source with sound: Sorenson video
+# at 240x180 and MP3, in which flvmeta finds nothing wrong.
+expect_converted() {
+    [ -f "$1" ] || fail "no output file"
+    ffprobe -v error -show_entries stream=codec_name,width,height -of csv=p=0 "$1" | sort |
+        tr '\n' ' ' | grep -q "flv1,240,180 mp3" || fail "unexpected streams"
+    flvmeta --check "$1" | grep -q "0 error(s), 0 warning(s)" || fail "flvmeta finds problems"
 }

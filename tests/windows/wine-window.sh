@@ -96,11 +96,7 @@ encoded=$(outcome) || fail "no message after the encode"
 answer "$encoded" || fail "the message after the encode stayed open"
 box=$(window Message "" "$encoded") || fail "no message after the metadata step"
 answer "$box" || fail "the message after the metadata step stayed open"
-out="$videos/Out folder/Summer clip.flv"
-[ -f "$out" ] || fail "no output file"
-ffprobe -v error -show_entries stream=codec_name,width,height -of csv=p=0 "$out" | sort |
-    tr '\n' ' ' | grep -q "flv1,240,180 mp3" || fail "unexpected streams"
-flvmeta --check "$out" | grep -q "0 error(s)" || fail "flvmeta finds problems"
+expect_converted "$videos/Out folder/Summer clip.flv"
 [ -z "$(find "$videos/Out folder" -name '*.part')" ] || fail "a temporary file was left"
 
 # A cancel in the encoder's window: nothing is written.
