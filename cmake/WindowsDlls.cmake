@@ -2,7 +2,10 @@
 # another, from the folders in SEARCH: read from their imports with OBJDUMP (`objdump -p`). A DLL
 # found in none of them is the system's own (kernel32.dll and its like), which every Windows
 # has. Windows matches DLL names in any letter case, and so does this.
-#   include() it from an install script with APP, SEARCH (a list) and OBJDUMP set.
+# The copies lose their debugging information with STRIP: Debian's libstdc++-6.dll carries
+# 20 MB of it.
+#   include() it from an install script with APP, SEARCH (a list), OBJDUMP and STRIP set, under
+#   the policies of CMake 3.25.
 file(GLOB_RECURSE pending "${APP}/*.exe" "${APP}/*.dll")
 set(seen "")
 foreach(folder IN LISTS SEARCH)
@@ -31,6 +34,8 @@ while(pending)
         get_filename_component(file "${dll_${key}}" NAME)
         if(NOT EXISTS "${APP}/${file}")
             file(INSTALL "${dll_${key}}" DESTINATION "${APP}")
+            execute_process(COMMAND "${STRIP}" --strip-debug "${APP}/${file}"
+                COMMAND_ERROR_IS_FATAL ANY)
             list(APPEND pending "${APP}/${file}")
         endif()
     endforeach()

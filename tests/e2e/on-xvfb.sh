@@ -12,22 +12,39 @@ if [ "${1:-}" = --screen ]; then
 fi
 command -v Xvfb >/dev/null || { echo "SKIP: no Xvfb"; exit 77; }
 number=$(mktemp)
-Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp 3>"$number" 2>/dev/null &
-server=$!
+server=""
 stop() {
-    kill "$server" 2>/dev/null || true
-    wait "$server" 2>/dev/null || true
+    [ -z "$server" ] || { kill "$server" 2>/dev/null || true; wait "$server" 2>/dev/null || true; }
     rm -f "$number"
 }
 trap stop EXIT
-for _ in $(seq 600); do
-    [ -s "$number" ] && break
-    kill -0 "$server" 2>/dev/null || { echo "FAIL: Xvfb did not start" >&2; exit 1; }
-    sleep 0.05
-done
-[ -s "$number" ] || { echo "FAIL: Xvfb did not start in 30 s" >&2; exit 1; }
-export DISPLAY=":$(head -n 1 "$number")"
+# Starts Xvfb and sets DISPLAY; false when it takes no connections. Started while another
+# display's server was going away, one was seen to refuse a program's connection at once.
+start() {
+    : >"$number"
+    Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp 3>"$number" 2>/dev/null &
+    server=$!
+    for _ in $(seq 600); do
+        [ -s "$number" ] && break
+        kill -0 "$server" 2>/dev/null || { echo "FAIL: Xvfb did not start" >&2; exit 1; }
+        sleep 0.05
+    done
+    [ -s "$number" ] || { echo "FAIL: Xvfb did not start in 30 s" >&2; exit 1; }
+    export DISPLAY=":$(head -n 1 "$number")"
+    command -v xdotool >/dev/null || return 0
+    for _ in $(seq 50); do
+        xdotool getdisplaygeometry >/dev/null 2>&1 && return 0
+        sleep 0.1
+    done
+    return 1
+}
 unset XAUTHORITY
+for attempt in 1 2 3; do
+    start && break
+    stop
+    server=""
+    [ "$attempt" = 3 ] && { echo "FAIL: no display took connections" >&2; exit 1; }
+done
 status=0
 "$@" || status=$?
 exit "$status"

@@ -6,6 +6,7 @@
 #include "../fakes/ScriptedChoosers.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
@@ -106,12 +107,12 @@ private slots:
     {
         QTest::addColumn<QString>("chosen");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("folder") << "/media/Out"
-                                << "/media/Out/";
-        QTest::newRow("already ends in separator") << "/media/Out/"
-                                                   << "/media/Out/";
-        QTest::newRow("root") << "/"
-                              << "/";
+        // As the system writes paths, as the chooser gives them: C:\Out on Windows.
+        const auto native = [](const char* path) { return QDir::toNativeSeparators(path); };
+        QTest::newRow("folder") << native("/media/Out") << native("/media/Out/");
+        QTest::newRow("already ends in separator")
+            << native("/media/Out/") << native("/media/Out/");
+        QTest::newRow("root") << native("/") << native("/");
         QTest::newRow("cancel") << ""
                                 << "";
     }
@@ -130,6 +131,9 @@ private slots:
     // The real dialog offers upper-case extensions like lower-case ones.
     void realDialogMatchesAnyCase()
     {
+#ifdef Q_OS_WIN
+        QSKIP("Windows shows a dialog of its own, which the window check under Wine drives");
+#endif
         QTemporaryDir dir;
         for (const char* name : {"CLIP.AVI", "clip.mov", "Show.Mpeg", "notes.txt", "song.mp3"}) {
             QFile file(dir.path() + "/" + name);
