@@ -36,12 +36,21 @@ QStringList SingleInstance::defaultLockPaths()
     // missing folder or warn, and its temporary path turns a missing TMPDIR into the root
     // folder; a relative name depends on where we were started from, so none is used.
     QStringList folders;
-    for (const char* variable : {"XDG_RUNTIME_DIR", "TMPDIR"}) {
+#ifdef Q_OS_WIN
+    // The user's temporary folder; "/tmp" there would be a folder at the root of whatever
+    // drive we were started from, which is rarely there.
+    const auto variables = {"TEMP", "TMP", "LOCALAPPDATA"};
+#else
+    const auto variables = {"XDG_RUNTIME_DIR", "TMPDIR"};
+#endif
+    for (const char* variable : variables) {
         const QString folder = qEnvironmentVariable(variable);
         if (QDir::isAbsolutePath(folder))
             folders << QDir::cleanPath(folder);
     }
+#ifndef Q_OS_WIN
     folders << "/tmp";
+#endif
     folders.removeDuplicates();
 
     const QString name = "/quillora-" + QString::fromStdString(platform::userTag()) + ".lock";

@@ -23,8 +23,8 @@ public:
     // Where the lock is held, or the empty text while none is.
     [[nodiscard]] QString heldLockPath() const { return m_lock ? m_lock->fileName() : QString(); }
 
-    // The session's runtime folder, the temporary folder and /tmp, in that order, each with
-    // the user's id in the name.
+    // The session's runtime folder, the temporary folder and /tmp, in that order (on Windows
+    // the user's temporary folders), each with the user's id in the name.
     static QStringList defaultLockPaths();
 
 private:
