@@ -326,14 +326,15 @@ assemble_prefix() {
 }
 
 # The key of a component: its source version, its options, its recipe and the cross compiler,
-# plus whatever is passed as further arguments (the keys of what it builds on).
+# plus whatever is passed as further arguments (the keys of what it builds on). Where the
+# checkout is does not count, so that every checkout (a CI clone, say) shares the cache.
 component_key() {
     local name=$1
     shift
     {
         echo "$name"
         printf '%s\n' "$@"
-        printf '%s\n' "${options[@]}"
+        printf '%s\n' "${options[@]//"$toolchain_file"/TOOLCHAIN_FILE}"
         declare -f "build_$name"
         echo "$compiler_version"
     } | sha256sum | cut -c1-16
