@@ -41,13 +41,6 @@ std::optional<FileStatus> statusOf(const std::string& path)
     return statusFrom(info);
 }
 
-bool sameFile(const std::string& a, const std::string& b)
-{
-    const auto first = statusOf(a);
-    const auto second = statusOf(b);
-    return first && second && first->identity == second->identity;
-}
-
 std::uint32_t newFilePermissions()
 {
     const mode_t mask = ::umask(0);
