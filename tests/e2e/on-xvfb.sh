@@ -18,11 +18,12 @@ stop() {
     rm -f "$number"
 }
 trap stop EXIT
-# Starts Xvfb and sets DISPLAY; false when it takes no connections. Started while another
-# display's server was going away, one was seen to refuse a program's connection at once.
+# Starts Xvfb and sets DISPLAY; false when it takes no connections.
 start() {
     : >"$number"
-    Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp 3>"$number" 2>/dev/null &
+    # -noreset: a server resets when its last client leaves (a probe, an xprop), and refuses
+    # the programs that connect while it does.
+    Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp -noreset 3>"$number" 2>/dev/null &
     server=$!
     for _ in $(seq 600); do
         [ -s "$number" ] && break
