@@ -2,6 +2,7 @@
 // hand-over between stages.
 #include "Decoder.h"
 #include "FrameQueue.h"
+#include "GroupEncoder.h"
 #include "LongStills.h"
 
 #include <QTest>
@@ -86,6 +87,30 @@ class TestEncoderStages : public QObject
     Q_OBJECT
 
 private slots:
+    // One encoder per processor, up to four (each keeps to a quarter of the player's buffer),
+    // and fewer where the pictures they hold would take more than a gigabyte.
+    void workersForTheMachine_data()
+    {
+        QTest::addColumn<int>("processors");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        QTest::addColumn<int>("workers");
+        QTest::newRow("one processor") << 1 << 240 << 180 << 1;
+        QTest::newRow("two") << 2 << 800 << 600 << 2;
+        QTest::newRow("sixteen") << 16 << 240 << 180 << 4;
+        QTest::newRow("1080p on sixteen") << 16 << 1920 << 1080 << 3;
+        QTest::newRow("the largest picture") << 16 << 4096 << 4096 << 1;
+    }
+
+    void workersForTheMachine()
+    {
+        QFETCH(int, processors);
+        QFETCH(int, width);
+        QFETCH(int, height);
+        QFETCH(int, workers);
+        QCOMPARE(GroupEncoder::workersFor(processors, width, height, 25), workers);
+    }
+
     // A packet refused until the decoder's output is read is offered again, not dropped.
     void refusedPacketIsResent()
     {

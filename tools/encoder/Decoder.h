@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 namespace quillora::encoder {
 
@@ -59,8 +60,11 @@ class Decoder
 public:
     using FrameSink = std::function<void(FramePtr frame, int64_t end)>;
 
-    // `sourceStart` in AV_TIME_BASE units.
-    Decoder(const AVStream* stream, int64_t sourceStart);
+    // `sourceStart` in AV_TIME_BASE units. For video, `shrinkTo` is the size the pictures are
+    // scaled to: where that is at most half the source's, the decoder may save work that the
+    // shrink would not show (decodeShortcut()).
+    Decoder(const AVStream* stream, int64_t sourceStart, int shrinkWidth = 0, int shrinkHeight = 0,
+            bool deinterlace = false);
 
     // One packet; null drains the decoder at the end of the stream.
     void send(const AVPacket* packet, const FrameSink& sink);
@@ -68,6 +72,9 @@ public:
     const AVCodecContext* context() const { return m_context.get(); }
     AVRational timeBase() const { return m_stream->time_base; }
     DecodeSummary summary() const;
+    // The work the decoder saves, in words ("" when none): a picture decoded at a half or a
+    // quarter of its size, or the loop filter left out on pictures nothing refers to.
+    const std::string& decodeShortcut() const { return m_shortcut; }
 
 private:
     int64_t frameDuration(const AVFrame* frame) const;
@@ -79,6 +86,7 @@ private:
     int64_t m_end = 0;               // where the latest frame ended, from the source's start
     uint64_t m_packets = 0, m_damaged = 0;
     bool m_decodedAny = false;
+    std::string m_shortcut;
 };
 
 } // namespace quillora::encoder

@@ -55,6 +55,16 @@ void configureVideoEncoder(AVCodecContext* e, const EncoderOptions& o)
 
 Encoder Encoder::video(const EncoderOptions& o, bool globalHeader)
 {
+    return openVideo(o, globalHeader, 1);
+}
+
+Encoder Encoder::videoWorker(const EncoderOptions& o, bool globalHeader, int workers)
+{
+    return openVideo(o, globalHeader, workers);
+}
+
+Encoder Encoder::openVideo(const EncoderOptions& o, bool globalHeader, int workers)
+{
     const AVCodec* codec =
         require(avcodec_find_encoder(AV_CODEC_ID_FLV1), "Sorenson H.263 encoder");
     CodecPtr context(require(avcodec_alloc_context3(codec), "video encoder"));
@@ -66,6 +76,15 @@ Encoder Encoder::video(const EncoderOptions& o, bool globalHeader)
     e->framerate = {o.frameRate, 1};
     e->sample_aspect_ratio = {1, 1};
     configureVideoEncoder(e, o);
+    if (workers > 1) {
+        // The player's buffer is filled by every worker's pictures and emptied by them: when
+        // each keeps its own pictures within an equal share of it, starting half full, the
+        // whole stream stays within the buffer whatever the others do.
+        e->rc_buffer_size /= workers;
+        e->rc_initial_buffer_occupancy /= workers;
+        // Its keyframes are the groups' first pictures and the scenes' starts, which it is told.
+        e->gop_size = 600;
+    }
     if (globalHeader)
         e->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     check(avcodec_open2(e, codec, nullptr), "cannot open the video encoder");
@@ -93,10 +112,11 @@ Encoder Encoder::audio(const EncoderOptions& o, bool globalHeader)
     return Encoder(std::move(context));
 }
 
-void Encoder::setOutput(int streamIndex, AVRational timeBase)
+void Encoder::setOutput(int streamIndex, AVRational timeBase, int64_t offset)
 {
     m_streamIndex = streamIndex;
     m_outputTimeBase = timeBase;
+    m_offset = offset;
 }
 
 void Encoder::send(const AVFrame* frame, const PacketSink& sink)
@@ -115,6 +135,10 @@ void Encoder::send(const AVFrame* frame, const PacketSink& sink)
                 av_packet_get_side_data(packet.get(), AV_PKT_DATA_QUALITY_STATS, &size);
             stats && size >= 4)
             m_rate.quantizers += double(AV_RL32(stats)) / FF_QP2LAMBDA;
+        if (m_offset) {
+            packet->pts += m_offset;
+            packet->dts += m_offset;
+        }
         av_packet_rescale_ts(packet.get(), m_context->time_base, m_outputTimeBase);
         packet->stream_index = m_streamIndex;
         sink(std::move(packet));

@@ -19,10 +19,15 @@ public:
     using PacketSink = std::function<void(PacketPtr packet)>;
 
     static Encoder video(const EncoderOptions& options, bool globalHeader);
+    // One of `workers` encoders that take turns at groups of pictures (GroupEncoder). Each
+    // keeps to the chosen rate over its own pictures, within its share of the player's buffer,
+    // and makes a keyframe only where it is told to (a group's first picture, a new scene).
+    static Encoder videoWorker(const EncoderOptions& options, bool globalHeader, int workers);
     static Encoder audio(const EncoderOptions& options, bool globalHeader);
 
-    // Where its packets go: the muxer's stream, in that stream's time base.
-    void setOutput(int streamIndex, AVRational timeBase);
+    // Where its packets go: the muxer's stream, in that stream's time base; `offset` (in the
+    // encoder's time base) is added to their times. It may change between pictures.
+    void setOutput(int streamIndex, AVRational timeBase, int64_t offset = 0);
 
     // One frame in the encoder's time base; null flushes the encoder at the end.
     void send(const AVFrame* frame, const PacketSink& sink);
@@ -33,11 +38,13 @@ public:
     const VideoRate& rate() const { return m_rate; }
 
 private:
+    static Encoder openVideo(const EncoderOptions& options, bool globalHeader, int workers);
     explicit Encoder(CodecPtr context) : m_context(std::move(context)) {}
 
     CodecPtr m_context;
     int m_streamIndex = 0;
     AVRational m_outputTimeBase{1, 1000};
+    int64_t m_offset = 0;
     VideoRate m_rate;
 };
 

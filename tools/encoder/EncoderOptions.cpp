@@ -68,6 +68,8 @@ EncoderOptions parseEncoderOptions(const std::vector<std::string>& arguments)
             o.audioKbps = number(a, value(), "kb/s", 8, 320);
         } else if (a == "-ac") {
             o.channels = number(a, value(), "", 1, 2);
+        } else if (a == "-threads") {
+            o.threads = number(a, value(), "", 0, 64);
         } else if (!a.empty() && a[0] == '-' && a.size() > 1) {
             throw UsageError("unknown option " + a);
         } else if (o.output.empty()) {

@@ -23,6 +23,8 @@ struct EncoderOptions
     int sampleRate = 22050;
     int audioKbps = 48;
     int channels = 1;
+    // Video encoders working at once; 0: one per processor the process may use.
+    int threads = 0;
     bool help = false;
 };
 

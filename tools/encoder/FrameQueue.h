@@ -1,6 +1,8 @@
 #pragma once
 
 #include "Errors.h"
+#include "StageTimes.h"
+#include "platform/Threads.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -9,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <stdexcept>
+#include <string>
 #include <thread>
 
 namespace quillora::encoder {
@@ -105,18 +108,23 @@ public:
 
     // The stage's thread owns `worker` from here on: worker.consume(T) takes each item, and
     // worker.drain() runs once after the last item of a normal finish.
-    template <typename Worker> void start(Worker worker)
+    // With `times`, the thread's processor time is added there under `name` as it ends.
+    template <typename Worker>
+    void start(Worker worker, StageTimes* times = nullptr, std::string name = {})
     {
-        m_thread = std::thread([this, worker = std::move(worker)]() mutable {
-            try {
-                while (auto item = m_queue.pop())
-                    worker.consume(std::move(*item));
-                if (!m_queue.aborted())
-                    worker.drain();
-            } catch (...) {
-                m_queue.fail(std::current_exception());
-            }
-        });
+        m_thread = std::thread(
+            [this, times, name = std::move(name), worker = std::move(worker)]() mutable {
+                try {
+                    while (auto item = m_queue.pop())
+                        worker.consume(std::move(*item));
+                    if (!m_queue.aborted())
+                        worker.drain();
+                } catch (...) {
+                    m_queue.fail(std::current_exception());
+                }
+                if (times)
+                    times->add(std::move(name), platform::threadCpuSeconds());
+            });
     }
 
     void push(T item)

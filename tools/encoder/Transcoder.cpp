@@ -4,13 +4,16 @@
 #include "Encoder.h"
 #include "FilterGraph.h"
 #include "FrameQueue.h"
+#include "GroupEncoder.h"
 #include "Input.h"
 #include "LongStills.h"
 #include "Muxer.h"
+#include "platform/Threads.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <future>
 #include <new>
 #include <optional>
@@ -34,7 +37,6 @@ using FrameStage = PipelineStage<FramePtr>;
 // Longer than this, a still picture is held by the next frame's timestamp instead of copies.
 // Ten seconds of copies cost little; a slide or a paused screen recording shows the same.
 constexpr double maxFilledStill = 10;
-using PacketStage = PipelineStage<PacketPtr>;
 
 // Each worker below is owned by the thread of its stage; the stages pass data only through
 // their queues.
@@ -81,15 +83,27 @@ struct VideoFilterWorker
     }
 };
 
+// One encoder for the whole video, or groups of pictures on several (GroupEncoder).
 struct VideoEncodeWorker
 {
     Encoder encoder;
+    std::unique_ptr<GroupEncoder> groups;
     PacketStage& muxer;
     std::promise<VideoRate> rate;
 
-    void consume(FramePtr frame) { encoder.send(frame.get(), pass()); }
+    void consume(FramePtr frame)
+    {
+        if (groups)
+            groups->send(std::move(frame));
+        else
+            encoder.send(frame.get(), pass());
+    }
     void drain()
     {
+        if (groups) {
+            rate.set_value(groups->finish());
+            return;
+        }
         encoder.send(nullptr, pass());
         rate.set_value(encoder.rate());
     }
@@ -183,7 +197,8 @@ public:
         std::optional<Decoder> audioDecoder;
         std::optional<LongStills> stills;
         if (const AVStream* video = m_input.video()) {
-            m_videoDecoder.emplace(video, m_input.start());
+            m_videoDecoder.emplace(video, m_input.start(), options.width, options.height,
+                                   options.deinterlace);
             videoEncoder = Encoder::video(options, muxer.wantsGlobalHeader());
             videoGraph =
                 FilterGraph::forVideo(m_videoDecoder->context(), LongStills::filterTimeBase,
@@ -207,13 +222,27 @@ public:
         if (audioEncoder)
             audioEncoder->setOutput(audioStream, muxer.timeBase(audioStream));
 
-        m_muxStage.start(MuxWorker{std::move(muxer)});
+        const bool globalHeader = muxer.wantsGlobalHeader();
+        const AVRational videoTimeBase =
+            videoStream >= 0 ? muxer.timeBase(videoStream) : AVRational{1, 1000};
+        m_muxStage.start(MuxWorker{std::move(muxer)}, &m_times, "mux");
         if (videoEncoder) {
-            VideoEncodeWorker worker{std::move(*videoEncoder), m_muxStage, {}};
+            VideoEncodeWorker worker{std::move(*videoEncoder), nullptr, m_muxStage, {}};
+            const int processors =
+                options.threads > 0 ? options.threads : platform::usableProcessors();
+            const int workers = GroupEncoder::workersFor(processors, options.width, options.height,
+                                                         options.frameRate);
+            if (workers > 1)
+                worker.groups =
+                    std::make_unique<GroupEncoder>(options, globalHeader, workers, videoStream,
+                                                   videoTimeBase, m_muxStage, m_cancel, &m_times);
             m_videoRate = worker.rate.get_future();
-            m_videoEncodeStage.start(std::move(worker));
-            m_videoFilterStage.start(VideoFilterWorker{
-                std::move(*videoGraph), std::move(*stills), m_videoEncodeStage, {}});
+            m_videoEncodeStage.start(std::move(worker), &m_times,
+                                     workers > 1 ? "video groups" : "video encode");
+            m_videoFilterStage.start(
+                VideoFilterWorker{
+                    std::move(*videoGraph), std::move(*stills), m_videoEncodeStage, {}},
+                &m_times, "video filter");
         }
         if (audioEncoder) {
             AudioWorker worker{std::move(*audioDecoder),
@@ -222,7 +251,7 @@ public:
                                m_muxStage,
                                {}};
             m_audioSummary = worker.summary.get_future();
-            m_audioStage.start(std::move(worker));
+            m_audioStage.start(std::move(worker), &m_times, "audio");
         }
     }
 
@@ -285,7 +314,26 @@ public:
             throw EncodeError("no picture in the source could be decoded");
         checkComplete(streams, m_input.duration());
         m_muxStage.finish();
+        m_times.add("read, decode video", platform::threadCpuSeconds());
         return rate;
+    }
+
+    // Each stage's processor time; the rest of the process's is the threads that libavcodec and
+    // libavfilter start of their own (frame and slice threads).
+    std::vector<std::pair<std::string, double>> stageTimes() const
+    {
+        auto times = m_times.all();
+        double stages = 0;
+        for (const auto& [name, seconds] : times)
+            stages += seconds;
+        times.emplace_back("decoders' and filters' own threads",
+                           std::max(0.0, platform::processCpuSeconds() - stages));
+        return times;
+    }
+
+    std::string decodeShortcut() const
+    {
+        return m_videoDecoder ? m_videoDecoder->decodeShortcut() : std::string();
     }
 
 private:
@@ -330,6 +378,7 @@ private:
     std::vector<int64_t> m_heard;
     std::future<DecodeSummary> m_audioSummary;
     std::future<VideoRate> m_videoRate;
+    StageTimes m_times;
     // Declared last: they stop before anything they use is destroyed.
     PacketStage m_muxStage{32, m_cancel};
     FrameStage m_videoEncodeStage{8, m_cancel};
@@ -365,7 +414,16 @@ VideoRate transcode(const EncoderOptions& options, platform::FileHandle output,
 {
     // Our one line says what went wrong; the libraries' own diagnostics would bury it.
     av_log_set_level(AV_LOG_FATAL);
-    return Pipeline(options, output, cancel, progress).run();
+    Pipeline pipeline(options, output, cancel, progress);
+    const VideoRate rate = pipeline.run();
+    // For bench/encode.sh: where the processor time went.
+    if (std::getenv("QUILLORA_STAGE_TIMES")) {
+        if (!pipeline.decodeShortcut().empty())
+            std::fprintf(stderr, "decode shortcut: %s\n", pipeline.decodeShortcut().c_str());
+        for (const auto& [name, seconds] : pipeline.stageTimes())
+            std::fprintf(stderr, "stage %s: %.2f s\n", name.c_str(), seconds);
+    }
+    return rate;
 }
 
 } // namespace quillora::encoder

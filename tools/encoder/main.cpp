@@ -13,10 +13,11 @@ namespace {
 
 const char* usage =
     "Usage: ffmpeg -i SOURCE [-y] -b Nkb/s -r RATE -s WxH [-deinterlace]\n"
-    "              (-an | -ar NHz -ab KBITS -ac 1|2) OUTPUT.flv\n"
+    "              (-an | -ar NHz -ab KBITS -ac 1|2) [-threads N] OUTPUT.flv\n"
     "Encodes SOURCE into a Flash Video file: Sorenson H.263 video at N kbit/s, RATE frames per\n"
     "second and exactly WxH pixels; MP3 audio at N Hz, KBITS kbit/s and 1 or 2 channels, or no\n"
-    "audio with -an. -y replaces an existing OUTPUT without asking.\n"
+    "audio with -an. -y replaces an existing OUTPUT without asking. -threads sets how many\n"
+    "video encoders work at once (default: one per processor).\n"
     "Exit codes: 0 success, 1 the encode failed, 2 wrong command line, 3 not allowed to replace.\n";
 
 void encode(int argc, char** argv)

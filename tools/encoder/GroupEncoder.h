@@ -1,0 +1,57 @@
+#pragma once
+
+#include "Encoder.h"
+#include "FrameQueue.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace quillora::encoder {
+
+using PacketStage = PipelineStage<PacketPtr>;
+
+// The video encoded on several encoders at once. The pictures are cut into groups that each
+// begin with a keyframe (2 seconds, where the single encoder puts its keyframes too); group g
+// goes to worker g mod N, whose one encoder takes its groups back to back
+// (Encoder::videoWorker). The groups' packets reach the muxer in the order of the groups, so
+// the file is the same whichever worker finishes first.
+//
+// Pictures in flight are bounded: each worker's queue holds two groups at most.
+class GroupEncoder
+{
+public:
+    GroupEncoder(const EncoderOptions& options, bool globalHeader, int workers, int streamIndex,
+                 AVRational outputTimeBase, PacketStage& muxer, const std::atomic<bool>& cancel,
+                 StageTimes* times);
+    ~GroupEncoder();
+    GroupEncoder(const GroupEncoder&) = delete;
+    GroupEncoder& operator=(const GroupEncoder&) = delete;
+
+    // The next picture, in the encoder's time base.
+    void send(FramePtr frame);
+    // Encodes what is left and waits for every worker; how the video's rate came out.
+    VideoRate finish();
+
+    // How many workers an encode of pictures this large gets on `processors` processors: one
+    // per processor, as long as the pictures they hold stay within a fixed amount of memory.
+    [[nodiscard]] static int workersFor(int processors, int width, int height, int frameRate);
+
+private:
+    struct Shared;
+    struct Worker;
+
+    void endGroup();
+    void push(int worker, FramePtr frame);
+
+    std::shared_ptr<Shared> m_shared;
+    std::vector<std::unique_ptr<PipelineStage<FramePtr>>> m_workers;
+    int m_groupSize;
+    int m_group = 0;
+    int m_inGroup = 0;
+};
+
+} // namespace quillora::encoder
