@@ -175,19 +175,21 @@ quality() {
 }
 
 seconds_of() { awk '{ print $1 }' "$1"; }
+# Processor time, user and system.
+cpu_of() { awk '{ printf "%.2f\n", $2 + $3 }' "$1"; }
 
 run_job() {
     local name=$1 job=$2 src=$3
     local kbps width height deinterlace ar ab ac filters
     read -r kbps width height deinterlace ar ab ac < <(job_settings "$job")
     filters=$(chain "$width" "$height" "$deinterlace")
-    local base=$work/out/$name.$job ours_line theirs_options
+    local base=$work/out/$name.$job ours_line
     # shellcheck disable=SC2046
-    /usr/bin/time -f "%e" -o "$base.ours.time" "$ours" -y -i "$src" $(ours_options "$job") \
+    /usr/bin/time -f "%e %U %S" -o "$base.ours.time" "$ours" -y -i "$src" $(ours_options "$job") \
         "$base.ours.flv" 2>"$base.ours.err" >/dev/null
     ours_line=$(grep -o 'video .*' "$base.ours.err" | head -1 || true)
     theirs() { # KBPS OUT
-        /usr/bin/time -f "%e" -o "$2.time" ffmpeg -v error -y -i "$src" -c:v flv1 -b:v "$1k" \
+        /usr/bin/time -f "%e %U %S" -o "$2.time" ffmpeg -v error -y -i "$src" -c:v flv1 -b:v "$1k" \
             -r 25 -vf "$filters" -g 12 -c:a libmp3lame -ar "$ar" -b:a "${ab}k" -ac "$ac" "$2" \
             >/dev/null 2>&1
     }
@@ -196,8 +198,8 @@ run_job() {
     read -r o_rate o_frames o_gop < <(video_stats "$base.ours.flv")
     read -r t_rate t_frames t_gop < <(video_stats "$base.theirs.flv")
     # The command line at our size: a proportional correction of its rate, three tries at most.
-    local eq=$base.theirs.flv eq_rate=$t_rate asked=$kbps try
-    for try in 1 2 3; do
+    local eq=$base.theirs.flv eq_rate=$t_rate asked=$kbps
+    for _ in 1 2 3; do
         awk -v a="$eq_rate" -v b="$o_rate" 'BEGIN { exit !(a > b * 1.03 || a < b * 0.97) }' ||
             break
         asked=$(awk -v k="$asked" -v a="$eq_rate" -v b="$o_rate" 'BEGIN { printf "%d", k * b / a }')
@@ -207,10 +209,11 @@ run_job() {
     done
     local q
     q=$(quality "$src" "$filters" "$base.ours.flv" "$eq")
-    printf '%s %s %s %s %s %s %s %s %s %s %s %s %s %s\n' "$name" "$job" \
+    printf '%s %s %s %s %s %s %s %s %s %s %s %s %s %s %s %s\n' "$name" "$job" \
         "$(seconds_of "$base.ours.time")" "$(seconds_of "$base.theirs.flv.time")" "$kbps" \
         "$o_rate" "$t_rate" "$eq_rate" "$o_gop" "$t_gop" \
         "$(echo "$q" | sed -n 1p)" "$(echo "$q" | sed -n 2p)" "$o_frames/$t_frames" \
+        "$(cpu_of "$base.ours.time")" "$(cpu_of "$base.theirs.flv.time")" \
         "${ours_line// /_}" >"$work/results/$name.$job"
     rm -f "$base".*.flv
 }
@@ -226,32 +229,38 @@ print_table() {
     echo "Sources of $seconds s; ratio = our wall time / the command line's; kbit/s = video only;"
     echo "PSNR-Y (dB) and SSIM-Y against the source through the same filters; the command line's"
     echo "quality at our size (its rate corrected where it missed by more than 3%); gop = frames"
-    echo "per keyframe; 'miss' marks our encodes outside the chosen rate's +-5%."
-    cat "${files[@]}" | awk '
+    echo "per keyframe; 'miss' marks our encodes outside the chosen rate's +-5%; wall and cpu"
+    echo "(user + system) in seconds; eff = our cpu / (wall x $(nproc) processors)."
+    cat "${files[@]}" | awk -v cores="$(nproc)" '
         BEGIN {
-            printf "%-15s %-7s %5s %5s %7s %7s %5s %6s %6s %6s %6s %6s %6s %6s %6s  %s\n",
-                "source", "job", "ratio", "rate", "ours", "cli", "miss", "ours", "cli", "dPSNR",
-                "ours", "cli", "size", "gop", "gop", "note"
-            printf "%-15s %-7s %5s %5s %7s %7s %5s %6s %6s %6s %6s %6s %6s %6s %6s\n",
-                "", "", "time", "kb/s", "kb/s", "kb/s", "", "PSNR", "PSNR", "", "SSIM", "SSIM",
-                "ratio", "ours", "cli"
+            printf "%-15s %-7s %5s %6s %6s %6s %6s %4s %5s %7s %7s %5s %6s %6s %6s %6s %6s %6s %6s %6s  %s\n",
+                "source", "job", "ratio", "ours", "cli", "ours", "cli", "eff", "rate", "ours", "cli",
+                "miss", "ours", "cli", "dPSNR", "ours", "cli", "size", "gop", "gop", "note"
+            printf "%-15s %-7s %5s %6s %6s %6s %6s %4s %5s %7s %7s %5s %6s %6s %6s %6s %6s %6s %6s %6s\n",
+                "", "", "time", "wall", "wall", "cpu", "cpu", "", "kb/s", "kb/s", "kb/s", "", "PSNR",
+                "PSNR", "", "SSIM", "SSIM", "ratio", "ours", "cli"
         }
         {
             ratio = $3 / $4; err = ($6 - $5) / $5
             miss = (err > 0.05 || err < -0.05) ? sprintf("%+.0f%%", err * 100) : ""
             d = $11 - $13
-            note = ($16 == "" ? "" : $16); gsub("_", " ", note)
-            printf "%-15s %-7s %5.2f %5d %7.1f %7.1f %5s %6.2f %6.2f %+6.2f %6.4f %6.4f %6.3f %6.1f %6.1f  %s\n",
-                $1, $2, ratio, $5, $6, $7, miss, $11, $13, d, $12, $14, $6 / $8, $9, $10, note
+            eff = $3 > 0 ? $16 / ($3 * cores) : 0
+            note = ($18 == "" ? "" : $18); gsub("_", " ", note)
+            printf "%-15s %-7s %5.2f %6.2f %6.2f %6.2f %6.2f %4.2f %5d %7.1f %7.1f %5s %6.2f %6.2f %+6.2f %6.4f %6.4f %6.3f %6.1f %6.1f  %s\n",
+                $1, $2, ratio, $3, $4, $16, $17, eff, $5, $6, $7, miss, $11, $13, d, $12, $14,
+                $6 / $8, $9, $10, note
             n++; sr += ratio; sd += d; so += $11; st += $13; ss += $12; sc += $14
+            sw += $3; stw += $4; scpu += $16; stcpu += $17; seff += eff
+            if (ratio > worst) worst = ratio
             if (miss == "") inside++
             if ($6 / $8 > 1.03 || $6 / $8 < 0.97) unequal++
         }
         END {
-            printf "%-23s %5.2f %5s %7s %7s %5s %6.2f %6.2f %+6.2f %6.4f %6.4f\n", "average", sr / n,
-                "", "", "", "", so / n, st / n, sd / n, ss / n, sc / n
-            printf "%d encodes, %d within +-5%% of the chosen rate, %d compared at sizes more than 3%% apart\n",
-                n, inside, unequal + 0
+            printf "%-23s %5.2f %6.2f %6.2f %6.2f %6.2f %4.2f %5s %7s %7s %5s %6.2f %6.2f %+6.2f %6.4f %6.4f\n",
+                "average", sr / n, sw / n, stw / n, scpu / n, stcpu / n, seff / n, "", "", "", "",
+                so / n, st / n, sd / n, ss / n, sc / n
+            printf "%d encodes, %d within +-5%% of the chosen rate, %d compared at sizes more than 3%% apart; the slowest ratio %.2f\n",
+                n, inside, unequal + 0, worst
         }'
 }
 
