@@ -18,6 +18,8 @@ reports=$(mktemp -d)
 trap 'rm -rf "$reports"' EXIT
 export TSAN_OPTIONS="log_path=$reports/tsan second_deadlock_stack=1 suppressions=$(dirname "$0")/tsan.supp"
 export QT_QPA_PLATFORM=offscreen
+# The encoder tests replay kept inputs from the source tree.
+export QUILLORA_SOURCE_DIR=$source_dir
 status=0
 "$tree/tests/tst_EncoderStages" || status=1
 QUILLORA_BIN_DIR="$tree/bin" QUILLORA_HEAVY=${QUILLORA_HEAVY:-0} "$tst_encoder" || status=1
