@@ -87,28 +87,37 @@ class TestEncoderStages : public QObject
     Q_OBJECT
 
 private slots:
-    // One encoder per processor, up to four (each keeps to a quarter of the player's buffer),
-    // and fewer where the pictures they hold would take more than a gigabyte.
+    // Chosen: one encoder on up to two processors, which the other stages keep busy; from
+    // three, one per processor up to four (each keeps to a quarter of the player's buffer).
+    // Asked for: as many as asked. Either way fewer where the pictures they hold would take
+    // more than a gigabyte.
     void workersForTheMachine_data()
     {
+        QTest::addColumn<int>("asked");
         QTest::addColumn<int>("processors");
         QTest::addColumn<int>("width");
         QTest::addColumn<int>("height");
         QTest::addColumn<int>("workers");
-        QTest::newRow("one processor") << 1 << 240 << 180 << 1;
-        QTest::newRow("two") << 2 << 800 << 600 << 2;
-        QTest::newRow("sixteen") << 16 << 240 << 180 << 4;
-        QTest::newRow("1080p on sixteen") << 16 << 1920 << 1080 << 3;
-        QTest::newRow("the largest picture") << 16 << 4096 << 4096 << 1;
+        QTest::newRow("one processor") << 0 << 1 << 240 << 180 << 1;
+        QTest::newRow("two") << 0 << 2 << 800 << 600 << 1;
+        QTest::newRow("three") << 0 << 3 << 800 << 600 << 3;
+        QTest::newRow("sixteen") << 0 << 16 << 240 << 180 << 4;
+        QTest::newRow("1080p on sixteen") << 0 << 16 << 1920 << 1080 << 3;
+        QTest::newRow("the largest picture") << 0 << 16 << 4096 << 4096 << 1;
+        QTest::newRow("two asked on one processor") << 2 << 1 << 240 << 180 << 2;
+        QTest::newRow("eight asked") << 8 << 2 << 240 << 180 << 8;
+        QTest::newRow("eight asked at 1080p") << 8 << 2 << 1920 << 1080 << 3;
+        QTest::newRow("two asked, the largest picture") << 2 << 2 << 4096 << 4096 << 1;
     }
 
     void workersForTheMachine()
     {
+        QFETCH(int, asked);
         QFETCH(int, processors);
         QFETCH(int, width);
         QFETCH(int, height);
         QFETCH(int, workers);
-        QCOMPARE(GroupEncoder::workersFor(processors, width, height, 25), workers);
+        QCOMPARE(GroupEncoder::workersFor(asked, processors, width, height, 25), workers);
     }
 
     // A packet refused until the decoder's output is read is offered again, not dropped.

@@ -60,11 +60,10 @@ class Decoder
 public:
     using FrameSink = std::function<void(FramePtr frame, int64_t end)>;
 
-    // `sourceStart` in AV_TIME_BASE units. For video, `shrinkTo` is the size the pictures are
-    // scaled to: where that is at most half the source's, the decoder may save work that the
-    // shrink would not show (decodeShortcut()).
-    Decoder(const AVStream* stream, int64_t sourceStart, int shrinkWidth = 0, int shrinkHeight = 0,
-            bool deinterlace = false);
+    // `sourceStart` in AV_TIME_BASE units. For video, `shrinkWidth` x `shrinkHeight` is the
+    // size the pictures are scaled to: where that is at most half the source's, the decoder
+    // may save work that the shrink would not show (decodeShortcut()).
+    Decoder(const AVStream* stream, int64_t sourceStart, int shrinkWidth = 0, int shrinkHeight = 0);
 
     // One packet; null drains the decoder at the end of the stream.
     void send(const AVPacket* packet, const FrameSink& sink);
@@ -72,8 +71,7 @@ public:
     const AVCodecContext* context() const { return m_context.get(); }
     AVRational timeBase() const { return m_stream->time_base; }
     DecodeSummary summary() const;
-    // The work the decoder saves, in words ("" when none): a picture decoded at a half or a
-    // quarter of its size, or the loop filter left out on pictures nothing refers to.
+    // The work the decoder saves, in words ("" when none).
     const std::string& decodeShortcut() const { return m_shortcut; }
 
 private:

@@ -23,7 +23,7 @@ struct EncoderOptions
     int sampleRate = 22050;
     int audioKbps = 48;
     int channels = 1;
-    // Video encoders working at once; 0: one per processor the process may use.
+    // Video encoders working at once; 0: chosen for the processors the process may use.
     int threads = 0;
     bool help = false;
 };

@@ -10,8 +10,8 @@ namespace {
 // The pictures the workers' queues may hold, together: above this, fewer workers.
 constexpr double picturesInFlightBytes = 1024.0 * 1024 * 1024;
 // Each worker keeps to an equal share of the player's 2-second buffer: beyond four, a share is
-// too small for a keyframe at the low rates.
-constexpr int mostWorkers = 4;
+// too small for a keyframe at the low rates, unless more are asked for.
+constexpr int mostWorkersByDefault = 4;
 } // namespace
 
 // What the workers share: the groups finished out of turn, and the first failure.
@@ -171,12 +171,19 @@ GroupEncoder::~GroupEncoder()
         worker->stop();
 }
 
-int GroupEncoder::workersFor(int processors, int width, int height, int frameRate)
+int GroupEncoder::workersFor(int asked, int processors, int width, int height, int frameRate)
 {
     const double picture = double(width) * height * 3 / 2;
     const double perWorker = picture * (2 * 2 * frameRate + 2);
-    const int fit = int(picturesInFlightBytes / perWorker);
-    return std::clamp(std::min(processors, fit), 1, mostWorkers);
+    const int fit = std::max(1, int(picturesInFlightBytes / perWorker));
+    if (asked > 0)
+        return std::min(asked, fit);
+    // On two processors the other stages (the decoder's threads above all) keep both busy
+    // already: groups made no encode faster there, and a worker's half of the buffer cost up
+    // to 0.7 dB on hard pictures (bench/quality.sh). They pay from three processors on.
+    if (processors <= 2)
+        return 1;
+    return std::min({processors, fit, mostWorkersByDefault});
 }
 
 void GroupEncoder::push(int worker, FramePtr frame)

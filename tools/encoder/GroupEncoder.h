@@ -36,9 +36,11 @@ public:
     // Encodes what is left and waits for every worker; how the video's rate came out.
     VideoRate finish();
 
-    // How many workers an encode of pictures this large gets on `processors` processors: one
-    // per processor, as long as the pictures they hold stay within a fixed amount of memory.
-    [[nodiscard]] static int workersFor(int processors, int width, int height, int frameRate);
+    // How many workers an encode of pictures this large gets: `asked` (0: chosen for the
+    // `processors` the process may use), as long as the pictures they hold stay within a fixed
+    // amount of memory. 1 means no groups: one encoder for the whole video.
+    [[nodiscard]] static int workersFor(int asked, int processors, int width, int height,
+                                        int frameRate);
 
 private:
     struct Shared;

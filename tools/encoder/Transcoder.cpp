@@ -197,8 +197,7 @@ public:
         std::optional<Decoder> audioDecoder;
         std::optional<LongStills> stills;
         if (const AVStream* video = m_input.video()) {
-            m_videoDecoder.emplace(video, m_input.start(), options.width, options.height,
-                                   options.deinterlace);
+            m_videoDecoder.emplace(video, m_input.start(), options.width, options.height);
             videoEncoder = Encoder::video(options, muxer.wantsGlobalHeader());
             videoGraph =
                 FilterGraph::forVideo(m_videoDecoder->context(), LongStills::filterTimeBase,
@@ -228,10 +227,9 @@ public:
         m_muxStage.start(MuxWorker{std::move(muxer)}, &m_times, "mux");
         if (videoEncoder) {
             VideoEncodeWorker worker{std::move(*videoEncoder), nullptr, m_muxStage, {}};
-            const int processors =
-                options.threads > 0 ? options.threads : platform::usableProcessors();
-            const int workers = GroupEncoder::workersFor(processors, options.width, options.height,
-                                                         options.frameRate);
+            const int workers =
+                GroupEncoder::workersFor(options.threads, platform::usableProcessors(),
+                                         options.width, options.height, options.frameRate);
             if (workers > 1)
                 worker.groups =
                     std::make_unique<GroupEncoder>(options, globalHeader, workers, videoStream,

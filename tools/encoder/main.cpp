@@ -17,7 +17,8 @@ const char* usage =
     "Encodes SOURCE into a Flash Video file: Sorenson H.263 video at N kbit/s, RATE frames per\n"
     "second and exactly WxH pixels; MP3 audio at N Hz, KBITS kbit/s and 1 or 2 channels, or no\n"
     "audio with -an. -y replaces an existing OUTPUT without asking. -threads sets how many\n"
-    "video encoders work at once (default: one per processor).\n"
+    "video encoders work at once (default: one on two processors or fewer, else one per\n"
+    "processor up to four).\n"
     "Exit codes: 0 success, 1 the encode failed, 2 wrong command line, 3 not allowed to replace.\n";
 
 void encode(int argc, char** argv)
