@@ -429,6 +429,64 @@ private slots:
         }
     }
 
+    // The benchmark's stage table: every thread of the encode says what processor time it
+    // used, one line each, and the decoder says which work it saved.
+    void stageTimesNameEveryThread_data()
+    {
+        QTest::addColumn<QString>("codec");
+        QTest::addColumn<QString>("threads");
+        QTest::addColumn<QStringList>("stages");
+        QTest::addColumn<QString>("shortcut");
+        const QStringList common{"video filter", "audio", "mux", "read, decode video",
+                                 "decoders' and filters' own threads"};
+        QTest::newRow("one encoder") << "mpeg4"
+                                     << "1" << common + QStringList{"video encode"} << "";
+        QTest::newRow("three encoders") << "mpeg4"
+                                        << "3"
+                                        << common + QStringList{"video groups", "video encode 1",
+                                                                "video encode 2", "video encode 3"}
+                                        << "";
+        QTest::newRow("H.264 shrunk") << "libx264"
+                                      << "1" << common + QStringList{"video encode"}
+                                      << "no loop filter on pictures nothing refers to";
+    }
+
+    void stageTimesNameEveryThread()
+    {
+        QFETCH(QString, codec);
+        QFETCH(QString, threads);
+        QFETCH(QStringList, stages);
+        QFETCH(QString, shortcut);
+        const QString in =
+            source("stages-" + codec + ".mkv",
+                   {"-f", "lavfi", "-i", "testsrc2=size=640x480:rate=25", "-f", "lavfi", "-i",
+                    "sine=sample_rate=44100", "-t", "6", "-c:v", codec, "-c:a", "pcm_s16le"});
+        QProcess p;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QUILLORA_STAGE_TIMES", "1");
+        p.setProcessEnvironment(environment);
+        p.start(encoder(), {"-y", "-i", in, "-b", "468kb/s", "-r", "25", "-s", "240x180",
+                            "-threads", threads, path("stages.flv")});
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 0);
+        QStringList named;
+        QString saved;
+        for (const QString& line : QString::fromUtf8(p.readAllStandardError()).split('\n')) {
+            if (line.startsWith("decode shortcut: "))
+                saved = line.mid(17);
+            if (!line.startsWith("stage "))
+                continue;
+            const qsizetype colon = line.lastIndexOf(": ");
+            bool isNumber = false;
+            QVERIFY(line.mid(colon + 2).chopped(2).toDouble(&isNumber) >= 0 && isNumber);
+            named << line.mid(6, colon - 6);
+        }
+        named.sort();
+        stages.sort();
+        QCOMPARE(named, stages);
+        QCOMPARE(saved, shortcut);
+    }
+
     void refusesBadCommandLines_data()
     {
         QTest::addColumn<QStringList>("arguments");
