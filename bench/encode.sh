@@ -86,7 +86,6 @@ job() {
         # shellcheck disable=SC2086
         QUILLORA_STAGE_TIMES=1 "${pin[@]}" "$ours" -y -i "$source_file" $ours_options "$work/ours.flv" \
             2>"$work/stages" >/dev/null
-        grep -h '^decode shortcut' "$work/stages" | sed 's/^/           /' || true
         stage_table "$work/stages"
     fi
 }

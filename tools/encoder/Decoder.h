@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <string>
 
 namespace quillora::encoder {
 
@@ -60,10 +59,8 @@ class Decoder
 public:
     using FrameSink = std::function<void(FramePtr frame, int64_t end)>;
 
-    // `sourceStart` in AV_TIME_BASE units. For video, `shrinkWidth` x `shrinkHeight` is the
-    // size the pictures are scaled to: where that is at most half the source's, the decoder
-    // may save work that the shrink would not show (decodeShortcut()).
-    Decoder(const AVStream* stream, int64_t sourceStart, int shrinkWidth = 0, int shrinkHeight = 0);
+    // `sourceStart` in AV_TIME_BASE units.
+    Decoder(const AVStream* stream, int64_t sourceStart);
 
     // One packet; null drains the decoder at the end of the stream.
     void send(const AVPacket* packet, const FrameSink& sink);
@@ -71,8 +68,6 @@ public:
     const AVCodecContext* context() const { return m_context.get(); }
     AVRational timeBase() const { return m_stream->time_base; }
     DecodeSummary summary() const;
-    // The work the decoder saves, in words ("" when none).
-    const std::string& decodeShortcut() const { return m_shortcut; }
 
 private:
     int64_t frameDuration(const AVFrame* frame) const;
@@ -84,7 +79,6 @@ private:
     int64_t m_end = 0;               // where the latest frame ended, from the source's start
     uint64_t m_packets = 0, m_damaged = 0;
     bool m_decodedAny = false;
-    std::string m_shortcut;
 };
 
 } // namespace quillora::encoder

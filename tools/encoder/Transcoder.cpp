@@ -197,7 +197,7 @@ public:
         std::optional<Decoder> audioDecoder;
         std::optional<LongStills> stills;
         if (const AVStream* video = m_input.video()) {
-            m_videoDecoder.emplace(video, m_input.start(), options.width, options.height);
+            m_videoDecoder.emplace(video, m_input.start());
             videoEncoder = Encoder::video(options, muxer.wantsGlobalHeader());
             videoGraph =
                 FilterGraph::forVideo(m_videoDecoder->context(), LongStills::filterTimeBase,
@@ -329,11 +329,6 @@ public:
         return times;
     }
 
-    std::string decodeShortcut() const
-    {
-        return m_videoDecoder ? m_videoDecoder->decodeShortcut() : std::string();
-    }
-
 private:
     Decoder::FrameSink toVideoFilter()
     {
@@ -415,12 +410,9 @@ VideoRate transcode(const EncoderOptions& options, platform::FileHandle output,
     Pipeline pipeline(options, output, cancel, progress);
     const VideoRate rate = pipeline.run();
     // For bench/encode.sh: where the processor time went.
-    if (std::getenv("QUILLORA_STAGE_TIMES")) {
-        if (!pipeline.decodeShortcut().empty())
-            std::fprintf(stderr, "decode shortcut: %s\n", pipeline.decodeShortcut().c_str());
+    if (std::getenv("QUILLORA_STAGE_TIMES"))
         for (const auto& [name, seconds] : pipeline.stageTimes())
             std::fprintf(stderr, "stage %s: %.2f s\n", name.c_str(), seconds);
-    }
     return rate;
 }
 
