@@ -49,10 +49,9 @@ stage_table() {
             for (i = 0; i < n; i++) {
                 name = order[i]
                 printf "           %-38s %7.2f s %5.1f%%\n", name, t[name], 100 * t[name] / total
-                if (name ~ /^video encode/) { encode += t[name]; workers++ }
+                if (name ~ /^video encode/) encode += t[name]
                 else if (name !~ /own threads/ && t[name] > alone) { alone = t[name]; slowest = name }
             }
-            if (!workers) { encode = t["video encode"]; workers = 1 }
             printf "           %-38s %7.2f s\n", "all", total
             line = "           modelled speed-up over one processor:"
             for (p = 4; p <= 16; p *= 2) {
@@ -63,7 +62,7 @@ stage_table() {
                 line = line sprintf("  %d: %.1fx", p, total / wall)
             }
             print line
-            printf "           (alone the longest: %s; video encoding split %d ways at most: 4)\n", slowest, 4
+            printf "           (the longest thread alone: %s; video encoding shared out 4 ways at most)\n", slowest
         }' "$1"
 }
 

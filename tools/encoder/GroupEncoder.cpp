@@ -1,6 +1,8 @@
 #include "GroupEncoder.h"
 
 #include <algorithm>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <utility>
 

@@ -4,10 +4,7 @@
 #include "FrameQueue.h"
 
 #include <atomic>
-#include <condition_variable>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 namespace quillora::encoder {
