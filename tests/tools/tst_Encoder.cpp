@@ -13,6 +13,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -65,6 +66,12 @@ QList<qint64> videoPacketBits(const QString& file)
         bits << line.trimmed().toLongLong() * 8;
     return bits;
 }
+
+// A still of coarse grain that takes most of the buffer at every keyframe, and a small square
+// moving over it: in between, the pictures cost little. With three encoders, one group finds
+// the buffer emptier than its encoder counted on.
+const QString noiseStill = "color=c=gray:s=352x288:r=25,noise=alls=80,"
+                           "drawbox=x='mod(t*150\\,320)':y=100:w=24:h=24:color=red:t=fill";
 
 // Ten seconds that are hard to fit into a low rate in two different ways: sharp moving
 // patterns, and the same under heavy grain. The command line's defaults miss the rate on both
@@ -426,6 +433,46 @@ private slots:
         for (qsizetype i = 0; i < groups.size(); ++i) {
             QCOMPARE(groups[i].first, one[i].first);
             QVERIFY2(groups[i].second == (i % 50 == 0), qPrintable(QString("picture %1").arg(i)));
+        }
+    }
+
+    // A group that would run the player's buffer dry after the other encoders' groups is
+    // encoded again from where the buffer really stands: in its place, with its keyframe, and
+    // the same every time.
+    void groupEncodedAgainKeepsItsPlace()
+    {
+        const QString in = source("noise-still.avi", {"-f", "lavfi", "-i", noiseStill, "-t", "10",
+                                                      "-c:v", "mpeg4", "-q:v", "2"});
+        const auto encode = [&](const QString& name) {
+            QProcess p;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert("QUILLORA_STAGE_TIMES", "1");
+            p.setProcessEnvironment(environment);
+            p.start(encoder(), {"-y", "-i", in, "-b", "768kb/s", "-r", "25", "-s", "480x360", "-an",
+                                "-threads", "3", path(name)});
+            p.waitForFinished(60000);
+            return QString::fromUtf8(p.readAllStandardError());
+        };
+        const QString log = encode("again.flv");
+        const QRegularExpressionMatch again =
+            QRegularExpression("groups encoded again: ([0-9]+) of 5").match(log);
+        QVERIFY2(again.hasMatch() && again.captured(1).toInt() >= 1, qPrintable(log));
+        encode("again-twice.flv");
+        QCOMPARE(fileContents(path("again-twice.flv")), fileContents(path("again.flv")));
+
+        const auto packets = videoPackets(path("again.flv"));
+        QCOMPARE(packets.size(), 250);
+        for (qsizetype i = 0; i < packets.size(); ++i) {
+            QCOMPARE(packets[i].first, 40 * i);
+            QVERIFY2(packets[i].second == (i % 50 == 0), qPrintable(QString("picture %1").arg(i)));
+        }
+        const QList<qint64> bits = videoPacketBits(path("again.flv"));
+        const double rate = 768000, size = 2 * rate;
+        double held = rate;
+        for (qsizetype i = 0; i < bits.size(); ++i) {
+            held -= double(bits[i]);
+            QVERIFY2(held >= 0, qPrintable(QString("underflow at picture %1").arg(i)));
+            held = std::min(held + rate / 25, size);
         }
     }
 

@@ -1,5 +1,7 @@
 #include "Encoder.h"
 
+#include <algorithm>
+
 extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/intreadwrite.h>
@@ -55,15 +57,17 @@ void configureVideoEncoder(AVCodecContext* e, const EncoderOptions& o)
 
 Encoder Encoder::video(const EncoderOptions& o, bool globalHeader)
 {
-    return openVideo(o, globalHeader, 1);
+    return openVideo(o, globalHeader, 0, 0);
 }
 
-Encoder Encoder::videoWorker(const EncoderOptions& o, bool globalHeader, int workers)
+Encoder Encoder::videoWorker(const EncoderOptions& o, bool globalHeader, double bufferShare,
+                             double bufferHeld)
 {
-    return openVideo(o, globalHeader, workers);
+    return openVideo(o, globalHeader, bufferShare, bufferHeld);
 }
 
-Encoder Encoder::openVideo(const EncoderOptions& o, bool globalHeader, int workers)
+Encoder Encoder::openVideo(const EncoderOptions& o, bool globalHeader, double bufferShare,
+                           double bufferHeld)
 {
     const AVCodec* codec =
         require(avcodec_find_encoder(AV_CODEC_ID_FLV1), "Sorenson H.263 encoder");
@@ -76,14 +80,13 @@ Encoder Encoder::openVideo(const EncoderOptions& o, bool globalHeader, int worke
     e->framerate = {o.frameRate, 1};
     e->sample_aspect_ratio = {1, 1};
     configureVideoEncoder(e, o);
-    if (workers > 1) {
-        // The player's buffer is filled by every worker's pictures and emptied by them: when
-        // each keeps its own pictures within an equal share of it, starting half full, the
-        // whole stream stays within the buffer whatever the others do.
-        e->rc_buffer_size /= workers;
-        e->rc_initial_buffer_occupancy /= workers;
+    if (bufferShare > 0) {
         // Its keyframes are the groups' first pictures and the scenes' starts, which it is told.
         e->gop_size = 600;
+        e->rc_buffer_size = int(e->rc_buffer_size * bufferShare);
+        e->rc_initial_buffer_occupancy =
+            bufferHeld > 0 ? int(std::clamp(bufferHeld, 1.0, double(e->rc_buffer_size)))
+                           : e->rc_buffer_size / 2;
     }
     if (globalHeader)
         e->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;

@@ -19,10 +19,12 @@ public:
     using PacketSink = std::function<void(PacketPtr packet)>;
 
     static Encoder video(const EncoderOptions& options, bool globalHeader);
-    // One of `workers` encoders that take turns at groups of pictures (GroupEncoder). Each
-    // keeps to the chosen rate over its own pictures, within its share of the player's buffer,
-    // and makes a keyframe only where it is told to (a group's first picture, a new scene).
-    static Encoder videoWorker(const EncoderOptions& options, bool globalHeader, int workers);
+    // One of the encoders that take turns at groups of pictures (GroupEncoder). It keeps to
+    // the chosen rate over its own pictures, counting on `bufferShare` of the player's buffer
+    // and on that share holding `bufferHeld` bits at its first picture (0: half of it), and
+    // makes a keyframe only where it is told to (a group's first picture, a new scene).
+    static Encoder videoWorker(const EncoderOptions& options, bool globalHeader, double bufferShare,
+                               double bufferHeld = 0);
     static Encoder audio(const EncoderOptions& options, bool globalHeader);
 
     // Where its packets go: the muxer's stream, in that stream's time base; `offset` (in the
@@ -38,7 +40,8 @@ public:
     const VideoRate& rate() const { return m_rate; }
 
 private:
-    static Encoder openVideo(const EncoderOptions& options, bool globalHeader, int workers);
+    static Encoder openVideo(const EncoderOptions& options, bool globalHeader, double bufferShare,
+                             double bufferHeld);
     explicit Encoder(CodecPtr context) : m_context(std::move(context)) {}
 
     CodecPtr m_context;

@@ -1,6 +1,9 @@
 #include "GroupEncoder.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -9,33 +12,121 @@
 namespace quillora::encoder {
 
 namespace {
-// The pictures the workers' queues may hold, together: above this, fewer workers.
+// The pictures the workers hold, together: above this, fewer workers.
 constexpr double picturesInFlightBytes = 1024.0 * 1024 * 1024;
-// Each worker keeps to an equal share of the player's 2-second buffer: beyond four, a share is
-// too small for a keyframe at the low rates, unless more are asked for.
+// Beyond four, each worker's share of the buffer (below) is too small for keyframes at the
+// low rates, and its rate control sees too little of the video, unless more are asked for.
 constexpr int mostWorkersByDefault = 4;
+
+// How much of the player's buffer each worker's encoder counts on. Each one's rate control
+// runs ahead of the rate or behind it, within its tolerance and its buffer, and in the real
+// buffer those leads add up: with the whole of it for each of four, 12 of 15 groups of a
+// text scroll had to be encoded again; with an equal share (1/N), the only one that can never
+// run the real buffer dry, keyframes starved: four workers lost up to 1.6 dB and fell 10%
+// below the rate. Leads that come and go independently add up like a random walk's steps,
+// as the square root of their number, so a share of 1/sqrt(N) keeps their sum near one
+// encoder's (bench/quality.sh with -threads 2, 3 and 4).
+double bufferShare(int workers)
+{
+    return 1 / std::sqrt(double(workers));
+}
+
+// The player's buffer as the encoders' rate control models it: filled at the chosen rate up
+// to two seconds of it (or a share of that), starting half full, and emptied by each picture
+// as it is shown.
+struct PlayerBuffer
+{
+    explicit PlayerBuffer(const EncoderOptions& o, double share = 1)
+        : fill(o.videoKbps * 1000.0 / o.frameRate), size(o.videoKbps * 2000.0 * share),
+          held(size / 2)
+    {}
+
+    // Takes the pictures' bits; false if the buffer ran dry at any of them.
+    bool take(const std::vector<PacketPtr>& packets)
+    {
+        bool enough = true;
+        for (const PacketPtr& packet : packets) {
+            held -= 8.0 * packet->size;
+            enough = enough && held >= 0;
+            held = std::min(std::max(held, 0.0) + fill, size);
+        }
+        return enough;
+    }
+
+    double fill;
+    double size;
+    double held;
+};
+
+VideoRate operator+(VideoRate a, const VideoRate& b)
+{
+    a.bytes += b.bytes;
+    a.frames += b.frames;
+    a.quantizers += b.quantizers;
+    return a;
+}
+
+VideoRate operator-(VideoRate a, const VideoRate& b)
+{
+    a.bytes -= b.bytes;
+    a.frames -= b.frames;
+    a.quantizers -= b.quantizers;
+    return a;
+}
 } // namespace
 
-// What the workers share: the groups finished out of turn, and the first failure.
+// One group as its worker encoded it.
+struct GroupEncoder::Group
+{
+    std::vector<PacketPtr> packets;
+    // Kept until the group is written, in case it must be encoded again.
+    std::vector<FramePtr> pictures;
+    // Added to the pictures' times to give the packets' (in the encoder's time base).
+    int64_t offset = 0;
+    // What the worker's encoder counted on the player's buffer holding at the group's start,
+    // and whether it kept the group within that buffer.
+    double bufferHeld = 0;
+    bool fitItsBuffer = true;
+    VideoRate rate;
+};
+
+// What the workers share: the player's buffer as the written groups left it, the groups
+// finished out of turn, and the first failure.
 struct GroupEncoder::Shared
 {
     Shared(const EncoderOptions& options, bool globalHeader, int workers, int streamIndex,
            AVRational outputTimeBase, PacketStage& muxer, const std::atomic<bool>& cancel)
         : options(options), globalHeader(globalHeader), workers(workers), streamIndex(streamIndex),
-          outputTimeBase(outputTimeBase), muxer(muxer), cancel(cancel)
-    {}
-
-    // Hands the packets of every group whose turn has come to the muxer.
-    void deliver(int group, std::vector<PacketPtr> packets)
+          outputTimeBase(outputTimeBase), muxer(muxer), cancel(cancel), buffer(options)
     {
-        std::lock_guard lock(outputMutex);
-        waiting.emplace(group, std::move(packets));
-        for (auto next = waiting.find(written); next != waiting.end();
-             next = waiting.find(written)) {
-            for (PacketPtr& packet : next->second)
-                muxer.push(std::move(packet));
-            waiting.erase(next);
-            ++written;
+        written.chosenKbps = options.videoKbps;
+        written.frameRate = options.frameRate;
+    }
+
+    // Writes every group whose turn has come.
+    void deliver(int group, Group finished)
+    {
+        {
+            std::lock_guard lock(outputMutex);
+            waiting.emplace(group, std::move(finished));
+            for (auto next = waiting.find(written.groups); next != waiting.end();
+                 next = waiting.find(written.groups)) {
+                write(next->second);
+                waiting.erase(next);
+            }
+        }
+        groupWritten.notify_all();
+    }
+
+    // A worker starts a group only once its last one is written, so that each holds the
+    // pictures of one group at most besides its queue.
+    void awaitWritten(int groups)
+    {
+        std::unique_lock lock(outputMutex);
+        while (written.groups < groups) {
+            if (cancel || failed())
+                throw Cancelled();
+            groupWritten.wait_for(lock, std::chrono::milliseconds(20));
         }
     }
 
@@ -44,6 +135,12 @@ struct GroupEncoder::Shared
         std::lock_guard lock(failureMutex);
         if (!failure)
             failure = std::move(error);
+    }
+
+    bool failed()
+    {
+        std::lock_guard lock(failureMutex);
+        return bool(failure);
     }
 
     // Inside a catch block: the first failure of any worker, else the one being handled.
@@ -68,19 +165,63 @@ struct GroupEncoder::Shared
     const std::atomic<bool>& cancel;
 
     std::mutex outputMutex;
-    std::map<int, std::vector<PacketPtr>> waiting;
-    int written = 0;
+    std::condition_variable groupWritten;
+    std::map<int, Group> waiting;
+    PlayerBuffer buffer;
+    VideoRate written;
 
     std::mutex failureMutex;
     std::exception_ptr failure;
-    std::vector<VideoRate> rates;
+
+private:
+    // A worker's encoder counts only on its own pictures having been taken from the player's
+    // buffer; the other workers' may have left less in it. Where they left less and the
+    // group would run the buffer dry, it is encoded again from where the buffer really
+    // stands, which only the written groups tell. A group that runs it dry from no less than
+    // its encoder counted on, or that ran its encoder's own buffer dry, needs more than the
+    // rate even at the coarsest quantizer, as a single encoder's would: encoding it again
+    // from less could not help.
+    void write(Group& group)
+    {
+        PlayerBuffer after = buffer;
+        if (!after.take(group.packets) && buffer.held < group.bufferHeld && group.fitItsBuffer) {
+            encodeAgain(group);
+            after = buffer;
+            after.take(group.packets);
+            ++written.groupsEncodedAgain;
+        }
+        buffer = after;
+        for (PacketPtr& packet : group.packets)
+            muxer.push(std::move(packet));
+        written = written + group.rate;
+        ++written.groups;
+    }
+
+    void encodeAgain(Group& group)
+    {
+        Encoder encoder = Encoder::videoWorker(options, globalHeader, 1, buffer.held);
+        encoder.setOutput(streamIndex, outputTimeBase, group.offset);
+        std::vector<PacketPtr> packets;
+        const auto keep = [&packets](PacketPtr packet) { packets.push_back(std::move(packet)); };
+        for (const FramePtr& picture : group.pictures) {
+            if (cancel)
+                throw Cancelled();
+            encoder.send(picture.get(), keep);
+        }
+        encoder.send(nullptr, keep);
+        group.packets = std::move(packets);
+        group.rate = encoder.rate();
+    }
 };
 
 // Encodes groups first, first + N, first + 2N... on one encoder, so that its rate control
 // learns the picture as a single encoder's does. A null picture ends a group.
 struct GroupEncoder::Worker
 {
-    Worker(std::shared_ptr<Shared> shared, int first) : shared(std::move(shared)), group(first) {}
+    Worker(std::shared_ptr<Shared> shared, int first)
+        : shared(std::move(shared)), group(first),
+          buffer(this->shared->options, bufferShare(this->shared->workers))
+    {}
 
     std::shared_ptr<Shared> shared;
     int group;
@@ -90,7 +231,10 @@ struct GroupEncoder::Worker
     int64_t clock = 0;
     int64_t groupStart = AV_NOPTS_VALUE;
     int64_t groupEnd = 0;
-    std::vector<PacketPtr> packets;
+    // The player's buffer as this worker's encoder counts it: its own pictures alone.
+    PlayerBuffer buffer;
+    VideoRate before;
+    Group current;
 
     void consume(FramePtr frame)
     {
@@ -98,7 +242,7 @@ struct GroupEncoder::Worker
             if (shared->cancel)
                 throw Cancelled();
             if (frame)
-                encode(*frame);
+                encode(std::move(frame));
             else
                 endGroup();
         } catch (...) {
@@ -112,25 +256,28 @@ struct GroupEncoder::Worker
         if (!encoder)
             return;
         encoder->send(nullptr, keep());
-        if (!packets.empty())
+        if (!current.packets.empty())
             throw EncodeError("the video encoder held pictures back");
-        std::lock_guard lock(shared->outputMutex);
-        shared->rates[std::size_t(group % shared->workers)] = encoder->rate();
     }
 
-    void encode(AVFrame& frame)
+    void encode(FramePtr frame)
     {
-        if (!encoder) {
-            encoder = Encoder::videoWorker(shared->options, shared->globalHeader, shared->workers);
-        }
+        if (!encoder)
+            encoder = Encoder::videoWorker(shared->options, shared->globalHeader,
+                                           bufferShare(shared->workers));
         if (groupStart == AV_NOPTS_VALUE) {
-            groupStart = frame.pts;
-            encoder->setOutput(shared->streamIndex, shared->outputTimeBase, groupStart - clock);
-            frame.pict_type = AV_PICTURE_TYPE_I;
+            shared->awaitWritten(group - shared->workers + 1);
+            groupStart = frame->pts;
+            current.offset = groupStart - clock;
+            current.bufferHeld = buffer.held;
+            before = encoder->rate();
+            encoder->setOutput(shared->streamIndex, shared->outputTimeBase, current.offset);
+            frame->pict_type = AV_PICTURE_TYPE_I;
         }
-        groupEnd = frame.pts + 1;
-        frame.pts += clock - groupStart;
-        encoder->send(&frame, keep());
+        groupEnd = frame->pts + 1;
+        frame->pts += clock - groupStart;
+        encoder->send(frame.get(), keep());
+        current.pictures.push_back(std::move(frame));
     }
 
     // Without B-frames the encoder holds no picture back: the group's packets are all out.
@@ -138,13 +285,15 @@ struct GroupEncoder::Worker
     {
         clock += groupEnd - groupStart;
         groupStart = AV_NOPTS_VALUE;
-        shared->deliver(group, std::exchange(packets, {}));
+        current.fitItsBuffer = buffer.take(current.packets);
+        current.rate = encoder->rate() - before;
+        shared->deliver(group, std::exchange(current, {}));
         group += shared->workers;
     }
 
     Encoder::PacketSink keep()
     {
-        return [this](PacketPtr packet) { packets.push_back(std::move(packet)); };
+        return [this](PacketPtr packet) { current.packets.push_back(std::move(packet)); };
     }
 };
 
@@ -155,11 +304,10 @@ GroupEncoder::GroupEncoder(const EncoderOptions& options, bool globalHeader, int
                                         muxer, cancel)),
       m_groupSize(2 * options.frameRate)
 {
-    m_shared->rates.resize(std::size_t(workers));
     for (int w = 0; w < workers; ++w) {
-        // Two groups: the one being encoded and the next, so that the pictures keep coming
-        // while the other workers take theirs.
-        auto stage = std::make_unique<PipelineStage<FramePtr>>(2 * m_groupSize + 2, cancel);
+        // The next group, so that the pictures keep coming while the other workers take
+        // theirs; the worker holds the one it encodes.
+        auto stage = std::make_unique<PipelineStage<FramePtr>>(m_groupSize + 2, cancel);
         stage->start(Worker(m_shared, w), times, "video encode " + std::to_string(w + 1));
         m_workers.push_back(std::move(stage));
     }
@@ -181,8 +329,8 @@ int GroupEncoder::workersFor(int asked, int processors, int width, int height, i
     if (asked > 0)
         return std::min(asked, fit);
     // On two processors the other stages (the decoder's threads above all) keep both busy
-    // already: groups made no encode faster there, and a worker's half of the buffer cost up
-    // to 0.7 dB on hard pictures (bench/quality.sh). They pay from three processors on.
+    // already: groups made no encode faster there, and cost up to 0.25 dB on fast motion
+    // (bench/quality.sh). They pay from three processors on.
     if (processors <= 2)
         return 1;
     return std::min({processors, fit, mostWorkersByDefault});
@@ -222,17 +370,10 @@ VideoRate GroupEncoder::finish()
             m_shared->rethrowFirstFailure();
         }
     }
-    if (m_shared->written != m_group)
+    std::lock_guard lock(m_shared->outputMutex);
+    if (m_shared->written.groups != m_group)
         throw EncodeError("an encoding stage stopped");
-    VideoRate total;
-    total.chosenKbps = m_shared->options.videoKbps;
-    total.frameRate = m_shared->options.frameRate;
-    for (const VideoRate& rate : m_shared->rates) {
-        total.bytes += rate.bytes;
-        total.frames += rate.frames;
-        total.quantizers += rate.quantizers;
-    }
-    return total;
+    return m_shared->written;
 }
 
 } // namespace quillora::encoder

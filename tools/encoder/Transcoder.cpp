@@ -413,6 +413,9 @@ VideoRate transcode(const EncoderOptions& options, platform::FileHandle output,
     if (std::getenv("QUILLORA_STAGE_TIMES"))
         for (const auto& [name, seconds] : pipeline.stageTimes())
             std::fprintf(stderr, "stage %s: %.2f s\n", name.c_str(), seconds);
+    if (std::getenv("QUILLORA_STAGE_TIMES") && rate.groups > 0)
+        std::fprintf(stderr, "groups encoded again: %d of %d\n", rate.groupsEncodedAgain,
+                     rate.groups);
     return rate;
 }
 

@@ -14,6 +14,11 @@ struct VideoRate
     int64_t frames = 0;
     // The quantizers of the frames (1 finest, 31 coarsest), added up.
     double quantizers = 0;
+    // With groups of pictures on several encoders: how many, and how many of them were encoded
+    // a second time because the player's buffer held less at their start than their encoder
+    // had counted on.
+    int groups = 0;
+    int groupsEncodedAgain = 0;
 
     [[nodiscard]] double reachedKbps() const
     {
