@@ -14,11 +14,15 @@
 #   QUALITY_SECONDS  length of each source made (default 30; shorter ones for quick looks).
 #   QUALITY_WORK     where the corpus and the results are kept (default build/quality-SECONDS).
 #   QUALITY_OURS     our encoder (default build/bin/ffmpeg).
+#   QUALITY_THREADS  how many video encoders ours runs at once (-threads; default: its own
+#                    choice). Give each count its own QUALITY_WORK to compare their tables.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${QUALITY_SECONDS:-30}
 work=${QUALITY_WORK:-build/quality-$seconds}
 ours=${QUALITY_OURS:-build/bin/ffmpeg}
+threads=()
+[ -n "${QUALITY_THREADS:-}" ] && threads=(-threads "$QUALITY_THREADS")
 photos=/usr/share/backgrounds/mate/nature
 font=/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf
 corpus=(photo-pan photo-zoom talking-head fast-motion film-grain interlaced-576i dark-scene
@@ -186,6 +190,7 @@ run_job() {
     local base=$work/out/$name.$job ours_line
     # shellcheck disable=SC2046
     /usr/bin/time -f "%e %U %S" -o "$base.ours.time" "$ours" -y -i "$src" $(ours_options "$job") \
+        "${threads[@]}" \
         "$base.ours.flv" 2>"$base.ours.err" >/dev/null
     ours_line=$(grep -o 'video .*' "$base.ours.err" | head -1 || true)
     theirs() { # KBPS OUT
