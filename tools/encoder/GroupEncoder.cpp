@@ -124,7 +124,7 @@ struct GroupEncoder::Shared
     {
         std::unique_lock lock(outputMutex);
         while (written.groups < groups) {
-            if (cancel || failed())
+            if (cancel || stopping || failed())
                 throw Cancelled();
             groupWritten.wait_for(lock, std::chrono::milliseconds(20));
         }
@@ -163,6 +163,8 @@ struct GroupEncoder::Shared
     const AVRational outputTimeBase;
     PacketStage& muxer;
     const std::atomic<bool>& cancel;
+    // The encode is being torn down (another stage failed): the groups awaited may never come.
+    std::atomic<bool> stopping = false;
 
     std::mutex outputMutex;
     std::condition_variable groupWritten;
@@ -315,6 +317,7 @@ GroupEncoder::GroupEncoder(const EncoderOptions& options, bool globalHeader, int
 
 GroupEncoder::~GroupEncoder()
 {
+    m_shared->stopping = true;
     for (auto& worker : m_workers)
         worker->abort();
     for (auto& worker : m_workers)
