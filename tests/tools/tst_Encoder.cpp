@@ -67,6 +67,36 @@ QList<qint64> videoPacketBits(const QString& file)
     return bits;
 }
 
+// Where a player that fills a 2-second buffer at `kbps` and starts once it holds one second
+// first runs dry over these packets (a leaky bucket); -1 when it never does.
+qsizetype firstUnderflow(const QList<qint64>& bits, int kbps)
+{
+    const double rate = kbps * 1000.0, size = 2 * rate;
+    double held = rate;
+    for (qsizetype i = 0; i < bits.size(); ++i) {
+        held -= double(bits[i]);
+        if (held < 0)
+            return i;
+        held = std::min(held + rate / 25, size);
+    }
+    return -1;
+}
+
+// Our encoder asked to print where its processor time went, and what became of its groups.
+ProgramRun encodeTellingStages(const QStringList& arguments)
+{
+    QProcess p;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QUILLORA_STAGE_TIMES", "1");
+    p.setProcessEnvironment(environment);
+    p.start(encoder(), arguments);
+    p.closeWriteChannel();
+    p.waitForFinished(60000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
+}
+
 // A still of coarse grain that takes most of the buffer at every keyframe, and a small square
 // moving over it: in between, the pictures cost little. With three encoders, one group finds
 // the buffer emptier than its encoder counted on.
@@ -382,13 +412,8 @@ private slots:
         QFETCH(int, kbps);
         const QList<qint64> bits = videoPacketBits(rateEncode());
         QVERIFY(!bits.isEmpty());
-        const double rate = kbps * 1000.0, size = 2 * rate;
-        double held = rate;
-        for (qsizetype i = 0; i < bits.size(); ++i) {
-            held -= double(bits[i]);
-            QVERIFY2(held >= 0, qPrintable(QString("underflow at frame %1").arg(i)));
-            held = std::min(held + rate / 25, size);
-        }
+        const qsizetype dry = firstUnderflow(bits, kbps);
+        QVERIFY2(dry < 0, qPrintable(QString("underflow at frame %1").arg(dry)));
     }
 
     // Encoders that take turns at groups of pictures write the same file every time, whichever
@@ -444,14 +469,9 @@ private slots:
         const QString in = source("noise-still.avi", {"-f", "lavfi", "-i", noiseStill, "-t", "10",
                                                       "-c:v", "mpeg4", "-q:v", "2"});
         const auto encode = [&](const QString& name) {
-            QProcess p;
-            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-            environment.insert("QUILLORA_STAGE_TIMES", "1");
-            p.setProcessEnvironment(environment);
-            p.start(encoder(), {"-y", "-i", in, "-b", "768kb/s", "-r", "25", "-s", "480x360", "-an",
-                                "-threads", "3", path(name)});
-            p.waitForFinished(60000);
-            return QString::fromUtf8(p.readAllStandardError());
+            return encodeTellingStages({"-y", "-i", in, "-b", "768kb/s", "-r", "25", "-s",
+                                        "480x360", "-an", "-threads", "3", path(name)})
+                .err;
         };
         const QString log = encode("again.flv");
         const QRegularExpressionMatch again =
@@ -466,14 +486,8 @@ private slots:
             QCOMPARE(packets[i].first, 40 * i);
             QVERIFY2(packets[i].second == (i % 50 == 0), qPrintable(QString("picture %1").arg(i)));
         }
-        const QList<qint64> bits = videoPacketBits(path("again.flv"));
-        const double rate = 768000, size = 2 * rate;
-        double held = rate;
-        for (qsizetype i = 0; i < bits.size(); ++i) {
-            held -= double(bits[i]);
-            QVERIFY2(held >= 0, qPrintable(QString("underflow at picture %1").arg(i)));
-            held = std::min(held + rate / 25, size);
-        }
+        const qsizetype dry = firstUnderflow(videoPacketBits(path("again.flv")), 768);
+        QVERIFY2(dry < 0, qPrintable(QString("underflow at picture %1").arg(dry)));
     }
 
     // The benchmark's stage table: every thread of the encode says what processor time it
@@ -498,16 +512,12 @@ private slots:
             source("stages.mkv",
                    {"-f", "lavfi", "-i", "testsrc2=size=640x480:rate=25", "-f", "lavfi", "-i",
                     "sine=sample_rate=44100", "-t", "6", "-c:v", "mpeg4", "-c:a", "pcm_s16le"});
-        QProcess p;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("QUILLORA_STAGE_TIMES", "1");
-        p.setProcessEnvironment(environment);
-        p.start(encoder(), {"-y", "-i", in, "-b", "468kb/s", "-r", "25", "-s", "240x180",
-                            "-threads", threads, path("stages.flv")});
-        QVERIFY(p.waitForFinished(60000));
-        QCOMPARE(p.exitCode(), 0);
+        const ProgramRun r =
+            encodeTellingStages({"-y", "-i", in, "-b", "468kb/s", "-r", "25", "-s", "240x180",
+                                 "-threads", threads, path("stages.flv")});
+        QCOMPARE(r.exitCode, 0);
         QStringList named;
-        for (const QString& line : QString::fromUtf8(p.readAllStandardError()).split('\n')) {
+        for (const QString& line : r.err.split('\n')) {
             if (!line.startsWith("stage "))
                 continue;
             const qsizetype colon = line.lastIndexOf(": ");
