@@ -15,7 +15,7 @@ using PacketStage = PipelineStage<PacketPtr>;
 // begin with a keyframe (2 seconds, where the single encoder puts its keyframes too); group g
 // goes to worker g mod N, whose one encoder takes its groups back to back
 // (Encoder::videoWorker). The groups' packets reach the muxer in the order of the groups, so
-// the file is the same whichever worker finishes first. Each encoder counts on the whole of
+// the file is the same whichever worker finishes first. Each encoder counts on a share of
 // the player's buffer; a group that would run the real one dry, after what the other workers
 // took from it, is encoded again from where it really stands before it is written.
 //
