@@ -31,6 +31,15 @@ double bufferShare(int workers)
     return 1 / std::sqrt(double(workers));
 }
 
+// How much of what the written groups fell short of the rate a worker is handed at a group's
+// start, counted in its workers' shares. Each worker's rate control makes up only for its own
+// groups, and a fresh one or one that saw only easy groups spends no more than the rate on a
+// hard one, where a single encoder spends what the easy ones left: four workers fell 6% below
+// 468k on fast motion. The rate control acts on a credit only in part: twice the share
+// brought that to 3% below (one share: 4%), and no encode lost more than 0.03 dB PSNR-Y by it
+// (bench/quality.sh with -threads 2 and 4).
+constexpr double shortfallHandedOn = 2.0;
+
 // The player's buffer as the encoders' rate control models it: filled at the chosen rate up
 // to two seconds of it (or a share of that), starting half full, and emptied by each picture
 // as it is shown.
@@ -119,15 +128,22 @@ struct GroupEncoder::Shared
     }
 
     // A worker starts a group only once its last one is written, so that each holds the
-    // pictures of one group at most besides its queue.
-    void awaitWritten(int groups)
+    // pictures of one group at most besides its queue. Then it learns by how many pictures to
+    // move its encoder's clock ahead, so that its rate control spends the credit handed on.
+    int awaitTurn(int group)
     {
         std::unique_lock lock(outputMutex);
-        while (written.groups < groups) {
+        while (written.groups <= group - workers) {
             if (cancel || stopping || failed())
                 throw Cancelled();
             groupWritten.wait_for(lock, std::chrono::milliseconds(20));
         }
+        const auto credit = credits.find(group);
+        if (credit == credits.end())
+            return 0;
+        const int pictures = credit->second;
+        credits.erase(credit);
+        return pictures;
     }
 
     void fail(std::exception_ptr error)
@@ -171,6 +187,12 @@ struct GroupEncoder::Shared
     std::map<int, Group> waiting;
     PlayerBuffer buffer;
     VideoRate written;
+    // Seconds of the rate that the written groups left unspent (negative: spent beyond it).
+    double shortfall = 0;
+    // The credit for each group not yet begun, in pictures of its worker's clock. Group g's is
+    // known once group g - N is written, when its worker may begin it: it depends on the
+    // written groups alone, so the file does not depend on which worker finishes first.
+    std::map<int, int> credits;
 
     std::mutex failureMutex;
     std::exception_ptr failure;
@@ -196,6 +218,10 @@ private:
         for (PacketPtr& packet : group.packets)
             muxer.push(std::move(packet));
         written = written + group.rate;
+        shortfall += double(group.rate.frames) / options.frameRate -
+                     8.0 * double(group.rate.bytes) / (options.videoKbps * 1000.0);
+        const double handedOn = shortfallHandedOn * std::max(shortfall, 0.0) / workers;
+        credits[written.groups + workers] = int(std::lround(handedOn * options.frameRate));
         ++written.groups;
     }
 
@@ -229,7 +255,8 @@ struct GroupEncoder::Worker
     int group;
     std::optional<Encoder> encoder;
     // The encoder sees its groups back to back: its rate control counts the bits it owes from
-    // the time of its pictures. `clock` is where the next group starts for it.
+    // the time of its pictures. `clock` is where the next group starts for it: after its
+    // earlier groups, and ahead by the credits it was handed.
     int64_t clock = 0;
     int64_t groupStart = AV_NOPTS_VALUE;
     int64_t groupEnd = 0;
@@ -268,7 +295,7 @@ struct GroupEncoder::Worker
             encoder = Encoder::videoWorker(shared->options, shared->globalHeader,
                                            bufferShare(shared->workers));
         if (groupStart == AV_NOPTS_VALUE) {
-            shared->awaitWritten(group - shared->workers + 1);
+            clock += shared->awaitTurn(group);
             groupStart = frame->pts;
             current.offset = groupStart - clock;
             current.bufferHeld = buffer.held;

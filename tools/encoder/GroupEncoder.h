@@ -17,7 +17,8 @@ using PacketStage = PipelineStage<PacketPtr>;
 // (Encoder::videoWorker). The groups' packets reach the muxer in the order of the groups, so
 // the file is the same whichever worker finishes first. Each encoder counts on a share of
 // the player's buffer; a group that would run the real one dry, after what the other workers
-// took from it, is encoded again from where it really stands before it is written.
+// took from it, is encoded again from where it really stands before it is written. What the
+// written groups left of the rate unspent is handed on to the groups about to begin.
 //
 // Pictures in flight are bounded: each worker holds one group and has the next in its queue.
 class GroupEncoder
