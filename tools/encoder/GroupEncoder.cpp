@@ -209,9 +209,14 @@ private:
     {
         PlayerBuffer after = buffer;
         if (!after.take(group.packets) && buffer.held < group.bufferHeld && group.fitItsBuffer) {
-            encodeAgain(group);
-            after = buffer;
-            after.take(group.packets);
+            // A fresh encoder's first keyframe is a guess, which can still run the buffer dry:
+            // then it counts on half as much, down to an eighth.
+            for (double counted = buffer.held;; counted /= 2) {
+                encodeAgain(group, counted);
+                after = buffer;
+                if (after.take(group.packets) || counted <= buffer.held / 8)
+                    break;
+            }
             ++written.groupsEncodedAgain;
         }
         buffer = after;
@@ -225,9 +230,10 @@ private:
         ++written.groups;
     }
 
-    void encodeAgain(Group& group)
+    // On a fresh encoder that counts on the player's buffer holding `held` bits.
+    void encodeAgain(Group& group, double held)
     {
-        Encoder encoder = Encoder::videoWorker(options, globalHeader, 1, buffer.held);
+        Encoder encoder = Encoder::videoWorker(options, globalHeader, 1, held);
         encoder.setOutput(streamIndex, outputTimeBase, group.offset);
         std::vector<PacketPtr> packets;
         const auto keep = [&packets](PacketPtr packet) { packets.push_back(std::move(packet)); };
