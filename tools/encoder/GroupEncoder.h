@@ -4,6 +4,7 @@
 #include "FrameQueue.h"
 
 #include <atomic>
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -55,6 +56,8 @@ private:
     int m_groupSize;
     int m_group = 0;
     int m_inGroup = 0;
+    // The last pictures sent, while a worker has yet to begin its first group.
+    std::deque<FramePtr> m_lastPictures;
 };
 
 } // namespace quillora::encoder
