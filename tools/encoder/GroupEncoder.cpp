@@ -62,16 +62,17 @@ struct PlayerBuffer
           held(size / 2)
     {}
 
-    // Takes the pictures' bits; false if the buffer ran dry at any of them.
-    bool take(const std::vector<PacketPtr>& packets)
+    // Takes the pictures' bits; how many more the deepest of them needed than the buffer
+    // held (0: it never ran dry).
+    double take(const std::vector<PacketPtr>& packets)
     {
-        bool enough = true;
+        double missing = 0;
         for (const PacketPtr& packet : packets) {
             held -= 8.0 * packet->size;
-            enough = enough && held >= 0;
+            missing = std::max(missing, -held);
             held = std::min(std::max(held, 0.0) + fill, size);
         }
-        return enough;
+        return missing;
     }
 
     double fill;
@@ -220,16 +221,27 @@ private:
     void write(Group& group)
     {
         PlayerBuffer after = buffer;
-        if (!after.take(group.packets) && buffer.held < group.bufferHeld && group.fitItsBuffer) {
+        double missing = after.take(group.packets);
+        if (missing > 0 && buffer.held < group.bufferHeld && group.fitItsBuffer) {
             // A fresh encoder's first keyframe is a guess, which can still run the buffer dry:
-            // then it counts on half as much, down to an eighth.
-            for (double counted = buffer.held;; counted /= 2) {
-                encodeAgain(group, counted);
-                after = buffer;
-                if (after.take(group.packets) || counted <= buffer.held / 8)
+            // then it counts on half as much, down to an eighth, for as long as that helps. A
+            // keyframe that needs more than the buffer holds even at the coarsest quantizer
+            // (fast motion at 800x600) is not helped by any, and costs one encode more.
+            bool replaced = false;
+            for (double counted = buffer.held; missing > 0 && counted >= buffer.held / 8;
+                 counted /= 2) {
+                Encoded again = encodeAgain(group, counted);
+                PlayerBuffer trial = buffer;
+                const double stillMissing = trial.take(again.packets);
+                if (stillMissing >= missing)
                     break;
+                group.packets = std::move(again.packets);
+                group.rate = again.rate;
+                after = trial;
+                missing = stillMissing;
+                replaced = true;
             }
-            ++written.groupsEncodedAgain;
+            written.groupsEncodedAgain += replaced ? 1 : 0;
         }
         buffer = after;
         for (PacketPtr& packet : group.packets)
@@ -242,8 +254,14 @@ private:
         ++written.groups;
     }
 
+    struct Encoded
+    {
+        std::vector<PacketPtr> packets;
+        VideoRate rate;
+    };
+
     // On a fresh encoder that counts on the player's buffer holding `held` bits.
-    void encodeAgain(Group& group, double held)
+    Encoded encodeAgain(const Group& group, double held)
     {
         Encoder encoder = Encoder::videoWorker(options, globalHeader, 1, held);
         encoder.setOutput(streamIndex, outputTimeBase, group.offset);
@@ -255,8 +273,7 @@ private:
             encoder.send(picture.get(), keep);
         }
         encoder.send(nullptr, keep);
-        group.packets = std::move(packets);
-        group.rate = encoder.rate();
+        return {std::move(packets), encoder.rate()};
     }
 };
 
@@ -347,7 +364,7 @@ struct GroupEncoder::Worker
     {
         clock += groupEnd - groupStart;
         groupStart = AV_NOPTS_VALUE;
-        current.fitItsBuffer = buffer.take(current.packets);
+        current.fitItsBuffer = buffer.take(current.packets) == 0;
         current.rate = encoder->rate() - before;
         shared->deliver(group, std::exchange(current, {}));
         group += shared->workers;
