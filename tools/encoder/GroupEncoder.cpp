@@ -37,6 +37,7 @@ double bufferShare(int workers)
 // hard one, where a single encoder spends what the easy ones left: four workers fell 6% below
 // 468k on fast motion. The rate control acts on a credit only in part: twice the share
 // brought that to 3% below (one share: 4%), and no encode lost more than 0.03 dB PSNR-Y by it
+// but the text scroll, whose PSNR swings by decibels at any change of rate control
 // (bench/quality.sh with -threads 2 and 4).
 constexpr double shortfallHandedOn = 2.0;
 
