@@ -201,8 +201,6 @@ struct GroupEncoder::Shared
     std::map<int, Group> waiting;
     PlayerBuffer buffer;
     VideoRate written;
-    // Seconds of the rate that the written groups left unspent (negative: spent beyond it).
-    double shortfall = 0;
     // The credit for each group not yet begun, in pictures of its worker's clock. Group g's is
     // known once group g - N is written, when its worker may begin it: it depends on the
     // written groups alone, so the file does not depend on which worker finishes first.
@@ -248,8 +246,9 @@ private:
         for (PacketPtr& packet : group.packets)
             muxer.push(std::move(packet));
         written = written + group.rate;
-        shortfall += double(group.rate.frames) / options.frameRate -
-                     8.0 * double(group.rate.bytes) / (options.videoKbps * 1000.0);
+        // Seconds of the rate that the written groups left unspent (negative: spent beyond it).
+        const double shortfall = double(written.frames) / options.frameRate -
+                                 8.0 * double(written.bytes) / (options.videoKbps * 1000.0);
         const double handedOn = shortfallHandedOn * std::max(shortfall, 0.0) / workers;
         credits[written.groups + workers] = int(std::lround(handedOn * options.frameRate));
         ++written.groups;

@@ -410,12 +410,13 @@ VideoRate transcode(const EncoderOptions& options, platform::FileHandle output,
     Pipeline pipeline(options, output, cancel, progress);
     const VideoRate rate = pipeline.run();
     // For bench/encode.sh: where the processor time went.
-    if (std::getenv("QUILLORA_STAGE_TIMES"))
+    if (std::getenv("QUILLORA_STAGE_TIMES")) {
         for (const auto& [name, seconds] : pipeline.stageTimes())
             std::fprintf(stderr, "stage %s: %.2f s\n", name.c_str(), seconds);
-    if (std::getenv("QUILLORA_STAGE_TIMES") && rate.groups > 0)
-        std::fprintf(stderr, "groups encoded again: %d of %d\n", rate.groupsEncodedAgain,
-                     rate.groups);
+        if (rate.groups > 0)
+            std::fprintf(stderr, "groups encoded again: %d of %d\n", rate.groupsEncodedAgain,
+                         rate.groups);
+    }
     return rate;
 }
 
