@@ -246,29 +246,45 @@ private slots:
         QVERIFY(videoFilterDescription(o).starts_with(deinterlace ? "yadif,scale=" : "scale="));
     }
 
-    // What the filter graphs are built from, for the settings the window offers.
+    // What the filter graphs are built from, for the settings the window offers and sources of
+    // a known frame rate or none: the scaler after the pictures a faster source has too many
+    // of are dropped, and before those a slower one has too few of are repeated.
     void filterDescriptions_data()
     {
         QTest::addColumn<QString>("options");
+        QTest::addColumn<double>("sourceRate");
         QTest::addColumn<QString>("video");
         QTest::addColumn<QString>("audio");
         QTest::newRow("defaults")
-            << "-b 468kb/s -r 25 -s 240x180 -ar 22050Hz -ab 48 -ac 1"
+            << "-b 468kb/s -r 25 -s 240x180 -ar 22050Hz -ab 48 -ac 1" << 25.0
             << "scale=240:180,setsar=1,fps=25,format=yuv420p"
             << "aresample=22050,aformat=sample_fmts=s16p:channel_layouts=mono";
-        QTest::newRow("largest, de-interlaced")
-            << "-b 1600kb/s -r 25 -s 800x600 -deinterlace -ar 44100Hz -ab 128 -ac 2"
+        QTest::newRow("largest, de-interlaced, from 50 fields a second")
+            << "-b 1600kb/s -r 25 -s 800x600 -deinterlace -ar 44100Hz -ab 128 -ac 2" << 25.0
             << "yadif,scale=800:600,setsar=1,fps=25,format=yuv420p"
             << "aresample=44100,aformat=sample_fmts=s16p:channel_layouts=stereo";
-        QTest::newRow("smallest")
-            << "-b 160kb/s -r 25 -s 160x120 -ar 11025Hz -ab 24 -ac 1"
+        QTest::newRow("smallest, rate not known")
+            << "-b 160kb/s -r 25 -s 160x120 -ar 11025Hz -ab 24 -ac 1" << 0.0
             << "scale=160:120,setsar=1,fps=25,format=yuv420p"
             << "aresample=11025,aformat=sample_fmts=s16p:channel_layouts=mono";
+        QTest::newRow("from 15 fps")
+            << "-b 468kb/s -r 25 -s 240x180 -ar 22050Hz -ab 48 -ac 1" << 15.0
+            << "scale=240:180,setsar=1,fps=25,format=yuv420p"
+            << "aresample=22050,aformat=sample_fmts=s16p:channel_layouts=mono";
+        QTest::newRow("from 29.97 fps")
+            << "-b 468kb/s -r 25 -s 240x180 -ar 22050Hz -ab 48 -ac 1" << 30000.0 / 1001
+            << "fps=25,scale=240:180,setsar=1,format=yuv420p"
+            << "aresample=22050,aformat=sample_fmts=s16p:channel_layouts=mono";
+        QTest::newRow("from 60 fps, de-interlaced")
+            << "-b 1600kb/s -r 25 -s 800x600 -deinterlace -ar 44100Hz -ab 128 -ac 2" << 60.0
+            << "yadif,fps=25,scale=800:600,setsar=1,format=yuv420p"
+            << "aresample=44100,aformat=sample_fmts=s16p:channel_layouts=stereo";
     }
 
     void filterDescriptions()
     {
         QFETCH(QString, options);
+        QFETCH(double, sourceRate);
         QFETCH(QString, video);
         QFETCH(QString, audio);
         std::vector<std::string> arguments{"-i", "in.avi"};
@@ -276,7 +292,7 @@ private slots:
             arguments.push_back(a.toStdString());
         arguments.push_back("out.flv");
         const EncoderOptions o = parseEncoderOptions(arguments);
-        QCOMPARE(QString::fromStdString(videoFilterDescription(o)), video);
+        QCOMPARE(QString::fromStdString(videoFilterDescription(o, sourceRate)), video);
         QCOMPARE(QString::fromStdString(audioFilterDescription(o)), audio);
     }
 

@@ -32,8 +32,10 @@ struct EncoderOptions
 // kbit/s) and the plain forms, in any order. Throws UsageError naming the problem.
 [[nodiscard]] EncoderOptions parseEncoderOptions(const std::vector<std::string>& arguments);
 
-// The video filter description: de-interlace before scaling, then the frame rate.
-std::string videoFilterDescription(const EncoderOptions& options);
+// The video filter description: de-interlace first, then scale and keep to the frame rate, in
+// the order that scales fewer pictures for a source of `sourceFrameRate` pictures a second
+// (0: not known).
+std::string videoFilterDescription(const EncoderOptions& options, double sourceFrameRate = 0);
 
 // The audio filter description: the chosen sampling rate and channels, in the sample format
 // that the MP3 encoder takes.

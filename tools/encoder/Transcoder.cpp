@@ -152,6 +152,13 @@ struct MuxWorker
     void drain() { muxer.finish(); }
 };
 
+// The pictures a second the video stream declares on average; 0 where it declares none.
+double averageFrameRate(const AVStream* video)
+{
+    const AVRational rate = video->avg_frame_rate;
+    return rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0;
+}
+
 // A damaged stream may declare any length, far beyond what an integer holds.
 std::string wholeSeconds(double seconds)
 {
@@ -199,9 +206,9 @@ public:
         if (const AVStream* video = m_input.video()) {
             m_videoDecoder.emplace(video, m_input.start());
             videoEncoder = Encoder::video(options, muxer.wantsGlobalHeader());
-            videoGraph =
-                FilterGraph::forVideo(m_videoDecoder->context(), LongStills::filterTimeBase,
-                                      videoFilterDescription(options), videoEncoder->timeBase());
+            videoGraph = FilterGraph::forVideo(
+                m_videoDecoder->context(), LongStills::filterTimeBase,
+                videoFilterDescription(options, averageFrameRate(video)), videoEncoder->timeBase());
             stills.emplace(video->time_base, videoEncoder->timeBase(), maxFilledStill);
         }
         if (const AVStream* audio = m_input.audio()) {
